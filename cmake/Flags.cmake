@@ -1,0 +1,20 @@
+# Warnings, hardening and sanitizers for every target of the tree.
+add_compile_options(-Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion
+                    -Wnon-virtual-dtor -Wold-style-cast -Woverloaded-virtual -Wvla)
+if(TAVRIN_WERROR)
+  add_compile_options(-Werror)
+endif()
+
+if(TAVRIN_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+elseif(TAVRIN_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(TAVRIN_HARDEN)
+  add_compile_definitions(_GLIBCXX_ASSERTIONS)
+  if(NOT CMAKE_BUILD_TYPE STREQUAL "Debug")
+    add_compile_options(-U_FORTIFY_SOURCE -D_FORTIFY_SOURCE=3)
+  endif()
+  add_compile_options(-fstack-protector-strong)
+endif()

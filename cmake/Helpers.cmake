@@ -1,0 +1,20 @@
+# tavrin_add_gtest(NAME SOURCES ... LIBS ... [LABELS ...] [TIMEOUT s])
+# One GoogleTest executable registered as one CTest test. Labels pick the test in
+# scripts/test.sh: "unit" runs everywhere, "asan" also under the sanitizer build,
+# "tsan" under the thread sanitizer, "root" needs root and network namespaces.
+function(tavrin_add_gtest name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main
+                                        Threads::Threads)
+  target_include_directories(${name} PRIVATE ${PROJECT_BINARY_DIR}/tests)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests/bin)
+  add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
+  if(NOT T_LABELS)
+    set(T_LABELS unit)
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT})
+endfunction()

@@ -1,0 +1,10 @@
+# Every build option in one place.
+option(TAVRIN_WERROR "Treat warnings as errors" ON)
+option(TAVRIN_TESTS "Build the tests" ON)
+option(TAVRIN_BENCH "Build the benchmarks" ON)
+option(TAVRIN_APP "Build the program side (model, core, tavrinctl)" ON)
+option(TAVRIN_GUI "Build the Qt program Tavrin" ON)
+option(TAVRIN_FUZZ "Build fuzz targets with libFuzzer (needs clang)" OFF)
+option(TAVRIN_HARDEN "Hardening defines (_FORTIFY_SOURCE, _GLIBCXX_ASSERTIONS)" ON)
+set(TAVRIN_SANITIZE "" CACHE STRING "Sanitizers: empty, address (with undefined), or thread")
+set_property(CACHE TAVRIN_SANITIZE PROPERTY STRINGS "" address thread)
