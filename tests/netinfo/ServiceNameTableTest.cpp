@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -55,12 +54,21 @@ constexpr const char* kPublishedList =
     "213 \"ipx\", 214 \"vmpwscs\", 215 \"softpc\", 216 \"CAIlic\", 443 \"https\", "
     "1863 \"msnp\", 2010 \"kaze\", 2011 \"kaze\", 6699 \"winmx\"";
 
+// Reads "1 "tcpmux", 2 "compressnet", ..." into (port, name) pairs.
 std::vector<std::pair<int, std::string>> publishedRows() {
     std::vector<std::pair<int, std::string>> rows;
-    const std::regex row(R"re((\d+) "([^"]*)")re");
     const std::string text(kPublishedList);
-    for (std::sregex_iterator it(text.begin(), text.end(), row), end; it != end; ++it)
-        rows.emplace_back(std::stoi((*it)[1]), (*it)[2]);
+    size_t pos = 0;
+    while (pos < text.size()) {
+        const size_t open = text.find('"', pos);
+        if (open == std::string::npos)
+            break;
+        const size_t close = text.find('"', open + 1);
+        const size_t numberStart = text.find_first_of("0123456789", pos);
+        const int port = std::stoi(text.substr(numberStart, open - numberStart));
+        rows.emplace_back(port, text.substr(open + 1, close - open - 1));
+        pos = close + 1;
+    }
     return rows;
 }
 
