@@ -74,6 +74,10 @@ std::string PacketFilter::GetDescription() const {
     return out;
 }
 
+uint16_t PacketFilter::GetProcessPortSelector() const {
+    return direction == kDirectionUp ? 0 : 1;
+}
+
 std::string PacketFilter::GetProcessPortText() const {
     if (processPortCount == 0 || processPortCount == kNoProcessPorts)
         return std::string(kNoProcessPortText);

@@ -41,6 +41,11 @@ public:
     // "<TCP 192.168.0.2:80 → 全てのIP:全てのポート>"
     std::string GetDescription() const override;
 
+    // The port selector of SET_PORTS for this filter's process ports: the local
+    // port is the source port of an UP rule (0) and the destination port of any
+    // other (1), matching the ends that ToDriverRule chose.
+    uint16_t GetProcessPortSelector() const;
+
     // The process's ports that this filter matches, "80,443", or "None".
     std::string GetProcessPortText() const;
     // Stores the ports last sent to the driver for this filter's process. A count

@@ -176,6 +176,18 @@ TEST(PacketFilterRule, OtherAndInvalidDirectionsConvertLikeDown) {
     EXPECT_EQ(ruleBytes(f), down);
 }
 
+TEST(PacketFilterRule, ProcessPortsAreComparedWithTheLocalEndsPort) {
+    PacketFilter f;
+    f.direction = kDirectionUp;
+    EXPECT_EQ(f.GetProcessPortSelector(), 0); // the source port
+    f.direction = kDirectionDown;
+    EXPECT_EQ(f.GetProcessPortSelector(), 1); // the destination port
+    f.direction = kDirectionOther;
+    EXPECT_EQ(f.GetProcessPortSelector(), 1); // converted like DOWN
+    f.direction = -1;
+    EXPECT_EQ(f.GetProcessPortSelector(), 1);
+}
+
 TEST(PacketFilterRule, LongPortListsAreCutToWhatARuleHolds) {
     PacketFilter f;
     f.isMyAllPort = 0;
