@@ -38,7 +38,7 @@ public:
     static constexpr std::string_view kNoAdapterDescription = "指定無し";
     static constexpr std::string_view kNoAdapterName = "none";
 
-    // Reads the adapters from the kernel.
+    // Asks the kernel, over rtnetlink, at every rebuild.
     AdapterList();
     explicit AdapterList(std::unique_ptr<AdapterSource> source);
     ~AdapterList();
