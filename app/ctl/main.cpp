@@ -7,6 +7,7 @@
 
 namespace tavrin::ctl {
 // Subcommands, one declaration per file.
+extern const Subcommand kPortSpecCommand;
 } // namespace tavrin::ctl
 
 namespace {
@@ -15,6 +16,7 @@ using tavrin::ctl::Subcommand;
 
 const Subcommand kSubcommands[] = {
     {"help", "", "show this list", nullptr},
+    tavrin::ctl::kPortSpecCommand,
 };
 
 void printUsage(std::FILE* out) {
