@@ -215,6 +215,15 @@ public:
 
     size_t ruleCount() const { return m_rules.size(); }
 
+    // Back to the state after load, keeping the memory (fuzzers reuse one model).
+    void reset() {
+        m_rules.clear();
+        m_filtering = false;
+        m_write = m_read = 0;
+        m_local.reset();
+        m_sent = m_received = 0;
+    }
+
 private:
     struct Rule {
         DriverRule record{};
