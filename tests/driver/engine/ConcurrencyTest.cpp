@@ -12,11 +12,10 @@
 namespace ovlank::test {
 namespace {
 
-// Each hook thread decides at least this many packets, and keeps going until the
-// control thread has sent at least kControlRequests requests, so the two overlap
-// however the threads are scheduled.
-constexpr int kPacketsPerThread = 20000;
-constexpr int kControlRequests = 4000;
+// Packets per hook thread; the control thread sends requests for as long as they
+// run. Two threads' worth is not a whole number of ring laps, so the ring can never
+// read empty by landing exactly on its reader.
+constexpr int kPacketsPerThread = 30001;
 
 struct Template {
     Bytes bytes;
@@ -72,7 +71,6 @@ TEST(Concurrency, CountersAddUpWhileRulesAndSwitchChange) {
     ASSERT_EQ(h.setLocal(locals), STATUS_SUCCESS);
 
     std::atomic<int> running{2};
-    std::atomic<int> requests{0};
     std::latch start(3);
     uint64_t sentBytes[2] = {};
     uint64_t forwardedBytes[2] = {};
@@ -80,7 +78,7 @@ TEST(Concurrency, CountersAddUpWhileRulesAndSwitchChange) {
     for (int t = 0; t < 2; ++t) {
         hooks.emplace_back([&, t] {
             start.arrive_and_wait();
-            for (int i = 0; i < kPacketsPerThread || requests.load() < kControlRequests; ++i) {
+            for (int i = 0; i < kPacketsPerThread; ++i) {
                 const Template& p =
                     templates[(static_cast<size_t>(i) * 7 + static_cast<size_t>(t)) %
                               templates.size()];
@@ -108,7 +106,7 @@ TEST(Concurrency, CountersAddUpWhileRulesAndSwitchChange) {
     };
     std::mt19937 random(7);
     start.arrive_and_wait();
-    for (; running.load() > 0; requests.fetch_add(1)) {
+    while (running.load() > 0) {
         const uint16_t rule = static_cast<uint16_t>(random() % 4);
         switch (random() % 6) {
         case 0: {
@@ -139,6 +137,13 @@ TEST(Concurrency, CountersAddUpWhileRulesAndSwitchChange) {
     for (std::thread& t : hooks)
         t.join();
     readCounters();
+    while (true) {
+        const Reply reply = h.request(GET_PACKET, {}, 48);
+        if (reply.output.empty())
+            break;
+        expectWellFormed(reply.output, templates, 5);
+        ++captures;
+    }
 
     EXPECT_EQ(ruleSum, sentBytes[0] + sentBytes[1]);
     EXPECT_EQ(sentTotal, forwardedBytes[0] + forwardedBytes[1]);
@@ -151,14 +156,13 @@ TEST(Concurrency, RuleListAndAddressListReplacedUnderTheHook) {
     const uint32_t wire = templates[0].wire;
     EngineHarness h;
     std::atomic<int> running{2};
-    std::atomic<int> requests{0};
     std::atomic<int> dropped{0};
     std::latch start(3);
     std::vector<std::thread> hooks;
     for (int t = 0; t < 2; ++t) {
         hooks.emplace_back([&] {
             start.arrive_and_wait();
-            for (int i = 0; i < kPacketsPerThread || requests.load() < kControlRequests; ++i)
+            for (int i = 0; i < kPacketsPerThread; ++i)
                 if (h.engine.decidePacket(templates[0].bytes) == Verdict::Drop)
                     dropped.fetch_add(1);
             running.fetch_sub(1);
@@ -169,7 +173,7 @@ TEST(Concurrency, RuleListAndAddressListReplacedUnderTheHook) {
     uint32_t rules = 0;
     std::mt19937 random(11);
     start.arrive_and_wait();
-    for (; running.load() > 0; requests.fetch_add(1)) {
+    while (running.load() > 0) {
         switch (random() % 7) {
         case 0:
             if (rules == kMaxRules) {
