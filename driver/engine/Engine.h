@@ -21,7 +21,8 @@ enum class Verdict : uint32_t {
 // Attaches the decision to the system's packet path. START_IP_HOOK calls
 // registerHook, STOP_IP_HOOK and unload call unregisterHook. The engine never holds
 // its lock while calling these, so the registrar may take as long as it needs and
-// packets may be decided meanwhile.
+// packets may be decided meanwhile. Calls come one at a time, on the thread of the
+// request (or of unload and the destructor).
 class HookRegistrar {
 public:
     virtual ~HookRegistrar() = default;
@@ -57,7 +58,9 @@ public:
 
     // The hook for one IPv4 packet: its IP header (IHL × 4 bytes as given) and the
     // bytes behind it that the system handed over (possibly fewer than the packet
-    // has). Never reads past either span. Safe on several threads at once.
+    // has). Never reads past either span. Safe on several threads at once; waits at
+    // most for a short spin, allocates nothing, makes no system call. A header
+    // shorter than 20 bytes is forwarded untouched: not counted, recorded or totalled.
     Verdict decide(std::span<const uint8_t> ipHeader, std::span<const uint8_t> data);
 
     // Convenience for the hook: splits a raw IPv4 packet at its header length and

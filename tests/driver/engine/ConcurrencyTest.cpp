@@ -13,8 +13,8 @@ namespace ovlank::test {
 namespace {
 
 // Packets per hook thread; the control thread sends requests for as long as they
-// run. Two threads' worth is not a whole number of ring laps, so the ring can never
-// read empty by landing exactly on its reader.
+// run. Two threads' worth is not a whole number of ring laps, so even a run in which
+// no read came between the writes leaves entries to check afterwards.
 constexpr int kPacketsPerThread = 30001;
 
 struct Template {
