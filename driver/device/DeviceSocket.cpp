@@ -28,7 +28,9 @@ sockaddr_un addressOf(const std::string& path) {
 bool makeFolders(const std::string& folder, std::string& error) {
     for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
         const std::string part = folder.substr(0, slash);
-        if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
+        if (::mkdir(part.c_str(), 0755) == 0) {
+            ::chmod(part.c_str(), 0755); // whatever the umask, others may look in
+        } else if (errno != EEXIST) {
             error = "cannot create the device folder " + part + ": " + errnoText(errno);
             return false;
         }
