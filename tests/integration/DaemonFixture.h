@@ -45,6 +45,9 @@ protected:
         }
         m_daemon.reset();
         std::filesystem::remove_all(m_folder);
+        if (m_hosts) {
+            std::filesystem::remove("/tmp/" + m_hosts->tag() + "-daemon.log");
+        }
         m_hosts.reset();
     }
 
