@@ -1,6 +1,6 @@
 #include "QueueFacility.h"
 
-#include "ChildProcess.h"
+#include "ProcessControl.h"
 
 #include <sys/stat.h>
 

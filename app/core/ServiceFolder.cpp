@@ -1,7 +1,7 @@
 #include "ServiceFolder.h"
 
-#include "ChildProcess.h"
 #include "PrivateFolder.h"
+#include "ProcessControl.h"
 
 #include <array>
 #include <cerrno>

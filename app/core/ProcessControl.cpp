@@ -1,4 +1,4 @@
-#include "ChildProcess.h"
+#include "ProcessControl.h"
 
 #include <cerrno>
 #include <csignal>

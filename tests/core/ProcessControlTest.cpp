@@ -1,4 +1,4 @@
-#include "ChildProcess.h"
+#include "ProcessControl.h"
 
 #include "TempFolder.h"
 
@@ -12,7 +12,7 @@
 namespace tavrin::core {
 namespace {
 
-TEST(ChildProcess, CommandsRunWithoutAShellAndReportTheirStatus) {
+TEST(ProcessControl, CommandsRunWithoutAShellAndReportTheirStatus) {
     std::string error;
     EXPECT_EQ(runCommand({"true"}, error), 0);
     EXPECT_EQ(runCommand({"sh", "-c", "exit 3"}, error), 3);
@@ -28,7 +28,7 @@ TEST(ChildProcess, CommandsRunWithoutAShellAndReportTheirStatus) {
     EXPECT_EQ(runCommand({}, error), -1);
 }
 
-TEST(ChildProcess, DetachedProcessesGetTheirOwnSessionAndDefaultSignals) {
+TEST(ProcessControl, DetachedProcessesGetTheirOwnSessionAndDefaultSignals) {
     test::TempFolder folder;
     const int out = ::open((folder / "out").c_str(), O_WRONLY | O_CREAT, 0600);
     ASSERT_GE(out, 0);
@@ -64,7 +64,7 @@ TEST(ChildProcess, DetachedProcessesGetTheirOwnSessionAndDefaultSignals) {
     EXPECT_EQ(folder.read("out"), "started\n");
 }
 
-TEST(ChildProcess, AnEndedChildIsReapedAndCountsAsGone) {
+TEST(ProcessControl, AnEndedChildIsReapedAndCountsAsGone) {
     std::string error;
     const pid_t pid = spawnDetached({"sleep", "0.2"}, -1, error);
     ASSERT_GT(pid, 0);
