@@ -7,6 +7,7 @@
 
 namespace tavrin::ctl {
 // Subcommands, one declaration per file.
+int runCommands(int argc, char** argv);
 } // namespace tavrin::ctl
 
 namespace {
@@ -15,6 +16,8 @@ using tavrin::ctl::Subcommand;
 
 const Subcommand kSubcommands[] = {
     {"help", "", "show this list", nullptr},
+    {"commands", "[FILE]", "list the external commands of FILE (./ExternalCommand.ini)",
+     tavrin::ctl::runCommands},
 };
 
 void printUsage(std::FILE* out) {
