@@ -19,6 +19,8 @@ const char* targetText(int target) {
 
 } // namespace
 
+namespace {
+
 int runCommands(int argc, char** argv) {
     if (argc > 2 || (argc == 2 && argv[1][0] == '-' && argv[1][1] != '\0')) {
         std::fprintf(stderr, "usage: tavrinctl commands [FILE]\n");
@@ -44,5 +46,11 @@ int runCommands(int argc, char** argv) {
     }
     return kExitOk;
 }
+
+} // namespace
+
+extern const Subcommand kCommandsCommand = {
+    "commands", "[FILE]", "list the external commands of FILE (./ExternalCommand.ini)",
+    runCommands};
 
 } // namespace tavrin::ctl

@@ -7,7 +7,8 @@
 
 namespace tavrin::ctl {
 // Subcommands, one declaration per file.
-int runCommands(int argc, char** argv);
+extern const Subcommand kPortSpecCommand;
+extern const Subcommand kCommandsCommand;
 } // namespace tavrin::ctl
 
 namespace {
@@ -16,8 +17,8 @@ using tavrin::ctl::Subcommand;
 
 const Subcommand kSubcommands[] = {
     {"help", "", "show this list", nullptr},
-    {"commands", "[FILE]", "list the external commands of FILE (./ExternalCommand.ini)",
-     tavrin::ctl::runCommands},
+    tavrin::ctl::kPortSpecCommand,
+    tavrin::ctl::kCommandsCommand,
 };
 
 void printUsage(std::FILE* out) {
