@@ -1,6 +1,29 @@
 #include "SettingsSaver.h"
 
+#include "IniFileWriter.h"
+
 namespace tavrin::settings {
+
+bool SettingsSaver::save(SaveKind kind, const IniFileObject& edited, IniFileObject& inForce,
+                         const AdapterList& adapters, const std::string& file,
+                         commands::ExternalCommandIni* commands) {
+    if (kind == SaveKind::Full)
+        inForce = edited;
+    else
+        inForce.CopyOptionsFrom(edited);
+    IniFileWriter writer(m_profile, adapters);
+    bool wrote = false;
+    const bool saved =
+        saveFile(kind, file, [&](PrivateProfile&, const std::string& f, bool commonOnly) {
+            wrote = true;
+            return writer.WriteIniFile(commonOnly, inForce, f);
+        });
+    // A save stopped before the settings were written stops here too; once they were
+    // written, successfully or not, the commands are saved as well.
+    if (wrote && commands != nullptr)
+        commands->save();
+    return saved;
+}
 
 bool SettingsSaver::saveFile(SaveKind kind, const std::string& file, const WriteStep& write) {
     const std::string backup = file + kBackupSuffix;

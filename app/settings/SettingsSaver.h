@@ -4,7 +4,10 @@
 // temporary file that is flushed and then renamed over the old one.
 #pragma once
 
+#include "AdapterList.h"
+#include "ExternalCommandIni.h"
 #include "FileSystem.h"
+#include "IniFileObject.h"
 #include "Messages.h"
 #include "PrivateProfile.h"
 
@@ -32,6 +35,13 @@ public:
 
     SettingsSaver(FileSystem& fs, PrivateProfile& profile, Messages& messages)
         : m_fs(fs), m_profile(profile), m_messages(messages) {}
+
+    // The whole save: the settings being edited become the settings in force (all of
+    // them, or only the options), which are written to the file; then the external
+    // commands are saved too, when given. True when the settings were saved.
+    bool save(SaveKind kind, const IniFileObject& edited, IniFileObject& inForce,
+              const AdapterList& adapters, const std::string& file,
+              commands::ExternalCommandIni* commands);
 
     // The saving steps after the settings in force were brought up to date: backup,
     // write, and on failure the message and the backup put back. True on success.
