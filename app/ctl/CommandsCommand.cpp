@@ -40,9 +40,8 @@ int runCommands(int argc, char** argv) {
     for (const commands::ExternalCommand& c : store.records()) {
         std::printf("%zu. %s\n", ++position, c.name.c_str());
         std::printf("   command line: %s\n", c.commandLine.c_str());
-        std::printf("   menu: %s of the %s (target %d), show window: %d\n",
-                    c.addToMenu != 0 ? "listed in the menu" : "not in the menu",
-                    targetText(c.target), c.target, c.showWindow);
+        std::printf("   in menu: %s, target: %d (%s), show window: %d\n",
+                    c.addToMenu != 0 ? "yes" : "no", c.target, targetText(c.target), c.showWindow);
     }
     return kExitOk;
 }

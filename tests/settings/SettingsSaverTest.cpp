@@ -4,6 +4,7 @@
 #include "ProfileDocument.h"
 #include "RecordingMessages.h"
 #include "SaveTestSupport.h"
+#include "SettingsTestSupport.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -190,4 +191,94 @@ TEST(SettingsSaver, DeathAtAnyStepLeavesTheOldOrTheNewFileWhole) {
         EXPECT_TRUE(completed);
         EXPECT_GE(deaths, 6);
     }
+}
+
+namespace {
+
+struct ProgramSave {
+    bool ok;
+    std::vector<std::string> messages;
+};
+
+// The whole save as the program runs it, with the external command file beside.
+ProgramSave programSave(SaveKind kind, const IniFileObject& edited, IniFileObject& inForce,
+                        const std::string& file, const std::string& commandFile) {
+    const auto adapters = sampleAdapters();
+    PosixFileSystem fs;
+    FilePrivateProfile profile(fs);
+    RecordingMessages messages;
+    tavrin::commands::ExternalCommandIni commands(fs, messages, commandFile);
+    commands.load();
+    SettingsSaver saver(fs, profile, messages);
+    const bool ok = saver.save(kind, edited, inForce, *adapters, file, &commands);
+    return {ok, messages.texts()};
+}
+
+tavrin::PacketFilter namedFilter(const char* name) {
+    tavrin::PacketFilter f;
+    f.filterName = name;
+    return f;
+}
+
+} // namespace
+
+TEST(SettingsSaver, SavesTheEditedSettingsAndTheCommands) {
+    TempDir dir;
+    const std::string file = dir.file("Setting.ini");
+    const std::string commandFile = dir.file("ExternalCommand.ini");
+    IniFileObject edited;
+    edited.SetNoIcon(1);
+    edited.AddPacketFilter(namedFilter("web"));
+    edited.AddPacketFilter(namedFilter("mail"));
+    IniFileObject inForce;
+    inForce.AddPacketFilter(namedFilter("old"));
+
+    ProgramSave run = programSave(SaveKind::Full, edited, inForce, file, commandFile);
+    EXPECT_TRUE(run.ok);
+    EXPECT_TRUE(run.messages.empty());
+    EXPECT_EQ(inForce.PacketFilterCount(), 2);
+    EXPECT_TRUE(fileExists(commandFile)); // the default set, written with the settings
+    const auto adapters = sampleAdapters();
+    ReadResult back = readSettings(file, *adapters);
+    EXPECT_EQ(back.model.GetNoIcon(), 1);
+    ASSERT_EQ(back.model.PacketFilterCount(), 2);
+    EXPECT_EQ(back.model.PacketFilterAt(1)->filterName, "mail");
+
+    // Options only: the settings in force keep their filters, and so does the file.
+    IniFileObject optionsEdited;
+    optionsEdited.SetNoIcon(0);
+    optionsEdited.SetWindowRect({1, 2, 3, 4});
+    run = programSave(SaveKind::OptionsOnly, optionsEdited, inForce, file, commandFile);
+    EXPECT_TRUE(run.ok);
+    EXPECT_EQ(inForce.PacketFilterCount(), 2);
+    EXPECT_EQ(inForce.GetNoIcon(), 0);
+    back = readSettings(file, *adapters);
+    EXPECT_EQ(back.model.GetNoIcon(), 0);
+    EXPECT_EQ(back.model.GetWindowRect(), (WindowRect{1, 2, 3, 4}));
+    EXPECT_EQ(back.model.PacketFilterCount(), 2);
+    EXPECT_EQ(readBytes(file + ".autobak").find("NOICON=TRUE") != std::string::npos, true);
+}
+
+TEST(SettingsSaver, AStoppedSaveLeavesTheCommandFileAloneAFailedWriteDoesNot) {
+    TempDir dir;
+    const std::string file = dir.file("Setting.ini");
+    const std::string commandFile = dir.file("ExternalCommand.ini");
+    writeBytes(file, kOld);
+    ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+    IniFileObject edited;
+    IniFileObject inForce;
+
+    // Stopped before writing: the file is protected.
+    ProgramSave run = programSave(SaveKind::Full, edited, inForce, file, commandFile);
+    EXPECT_FALSE(run.ok);
+    EXPECT_EQ(run.messages, (std::vector<std::string>{kMessageFileInUse}));
+    EXPECT_FALSE(fileExists(commandFile));
+    EXPECT_EQ(readBytes(file), kOld);
+
+    // The write itself failed: the message, then the commands are saved all the same.
+    run = programSave(SaveKind::OptionsOnly, edited, inForce, file, commandFile);
+    EXPECT_FALSE(run.ok);
+    EXPECT_EQ(run.messages, (std::vector<std::string>{kMessageWriteFailed}));
+    EXPECT_TRUE(fileExists(commandFile));
+    EXPECT_EQ(readBytes(file), kOld);
 }
