@@ -11,7 +11,11 @@ std::string iniText(std::string_view text) {
     for (char& c : out)
         if (c == '\r' || c == '\n' || c == '\0')
             c = ' ';
-    return out;
+    // Blanks at either end would be dropped on reading; the file says what it means.
+    const size_t first = out.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return {};
+    return out.substr(first, out.find_last_not_of(" \t") - first + 1);
 }
 
 const char* directionText(int32_t direction) {

@@ -27,7 +27,7 @@ private:
 };
 
 // A text as it can stand in the file: line breaks and NULs would end the line
-// early, so they become blanks.
+// early, so they become blanks; blanks at either end go, as reading drops them.
 std::string iniText(std::string_view text);
 
 const char* directionText(int32_t direction); // "UP", "DOWN", or "OTHER"

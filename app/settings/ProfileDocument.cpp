@@ -63,7 +63,9 @@ ProfileDocument ProfileDocument::parse(std::string_view text) {
         if (!raw.empty() && raw.back() == '\r')
             raw.remove_suffix(1);
 
-        const std::string_view body = trim(raw);
+        // A NUL ends a line's text, as it ends a C string; the bytes after it would
+        // otherwise pass as further lines of the section.
+        const std::string_view body = trim(raw.substr(0, raw.find('\0')));
         if (!body.empty() && body.front() == '[') {
             const size_t close = body.find(']');
             if (close != std::string_view::npos) {

@@ -23,7 +23,8 @@ public:
 
     // Lines end at LF; a CR before it is dropped. A line "[name]" opens a section
     // (the name runs to the first "]"), "KEY=value" lines follow with blanks around
-    // the key and the value dropped, and lines starting with ";" are comments.
+    // the key and the value dropped, and lines starting with ";" are comments. A NUL
+    // ends the text of its line.
     static ProfileDocument parse(std::string_view text);
 
     // The names of the sections in file order (unnamed ones left out).

@@ -37,7 +37,7 @@ TEST(IniFileWriter, WritesFilterKeysInOrderWithTrueAndFalse) {
     p.drop = 1;
     p.direction = kDirectionDown;
     p.comment = "line one\nline two";
-    p.appName = "curl";
+    p.appName = "  curl\t";
     p.filterName = "web";
     model.AddPacketFilter(p);
     PacketFilter odd;

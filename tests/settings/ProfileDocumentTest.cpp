@@ -149,6 +149,9 @@ TEST(ProfileDocument, HandlesOddLayouts) {
     EXPECT_EQ(strings(buffer), (std::vector<std::string>{"Named", "x"}));
     EXPECT_EQ(doc.sectionLines("Named"), (std::vector<std::string>{"B=2"}));
     EXPECT_EQ(doc.sectionLines("x"), (std::vector<std::string>{"C=3"}));
+    // A NUL ends its line's text: what follows is no further line.
+    const ProfileDocument nul = ProfileDocument::parse(std::string("[S]\nA=x \0B=y\nC=z\n", 17));
+    EXPECT_EQ(nul.sectionLines("S"), (std::vector<std::string>{"A=x", "C=z"}));
     EXPECT_TRUE(ProfileDocument::parse("").empty());
     EXPECT_EQ(ProfileDocument::parse("\n\n").serialize(), "\n\n");
 }
