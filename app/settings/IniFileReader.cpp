@@ -4,6 +4,7 @@
 #include "IniLine.h"
 #include "PortSpec.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <string_view>
@@ -19,7 +20,9 @@ using Fetch = std::function<uint32_t(std::span<char>)>;
 std::optional<std::vector<std::string>> fetchStrings(const Fetch& fetch, size_t initialSize) {
     std::vector<char> buffer(initialSize);
     for (;;) {
-        const uint32_t n = fetch(buffer);
+        // Whatever the count says, the strings are taken only from inside the buffer.
+        const size_t n = std::min<size_t>(fetch(buffer), buffer.size() - 1);
+        buffer.back() = '\0';
         if (n + 2 != buffer.size()) {
             std::vector<std::string> out;
             for (size_t i = 0; i < n;) {
