@@ -8,6 +8,8 @@
 namespace tavrin::ctl {
 // Subcommands, one declaration per file.
 extern const Subcommand kPortSpecCommand;
+extern const Subcommand kCommandsCommand;
+extern const Subcommand kShowCommand;
 } // namespace tavrin::ctl
 
 namespace {
@@ -17,6 +19,8 @@ using tavrin::ctl::Subcommand;
 const Subcommand kSubcommands[] = {
     {"help", "", "show this list", nullptr},
     tavrin::ctl::kPortSpecCommand,
+    tavrin::ctl::kShowCommand,
+    tavrin::ctl::kCommandsCommand,
 };
 
 void printUsage(std::FILE* out) {
