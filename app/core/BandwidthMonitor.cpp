@@ -44,15 +44,16 @@ void BandwidthMonitor::clear() {
     m_receivedSum = kNotMeasured;
 }
 
-bool BandwidthMonitor::addReading(std::span<const uint8_t> reply, std::span<const bool> enabled) {
+bool BandwidthMonitor::addReading(std::span<const uint8_t> reply,
+                                  std::span<const int32_t> available) {
     if (reply.size() < sizeof(ovlank::BandwidthReplyTotals) || reply.size() % 4 != 0)
         return false;
     // The totals close the reply whatever the number of rules the daemon holds, so a
     // daemon with fewer rules than enabled filters cannot shift them into the counts.
     const size_t rules = (reply.size() - sizeof(ovlank::BandwidthReplyTotals)) / 4;
     size_t rule = 0;
-    for (size_t position = 0; position < enabled.size(); ++position) {
-        if (!enabled[position])
+    for (size_t position = 0; position < available.size(); ++position) {
+        if (available[position] != 1)
             continue;
         if (rule < rules && position < kAccumulators)
             addSaturating(m_accumulators[position], valueAt(reply, rule));

@@ -27,10 +27,10 @@ public:
     // Start-up: accumulators 0, both sums not measured. Histories are kept.
     void clear();
 
-    // Read tick, with the bytes CLEAR_BANDWIDTH returned. `enabled` holds, per
-    // position of the filter list in force, whether that filter is a rule. False when
-    // the reply is no counter reply at all (then nothing is counted).
-    bool addReading(std::span<const uint8_t> reply, std::span<const bool> enabled);
+    // Read tick, with the bytes CLEAR_BANDWIDTH returned. `available` holds, per
+    // position of the filter list in force, that filter's AVAILABLE value (1: it is a
+    // rule). False when the reply is no counter reply at all (then nothing is counted).
+    bool addReading(std::span<const uint8_t> reply, std::span<const int32_t> available);
 
     // Second tick. Calls `sample(position, bytes)` for every position below
     // `filterCount` with that filter's bytes of the second and clears its accumulator.

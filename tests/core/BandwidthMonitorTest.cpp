@@ -37,7 +37,7 @@ TEST(BandwidthMonitor, PaneTextsShowKilobytesOrNotMeasured) {
 TEST(BandwidthMonitor, ReadingsAddUpPerFilterPositionSkippingDisabledFilters) {
     BandwidthMonitor monitor;
     EXPECT_EQ(monitor.sentSum(), BandwidthMonitor::kNotMeasured);
-    const bool enabled[] = {true, false, true};
+    const int32_t enabled[] = {1, 0, 1};
     ASSERT_TRUE(monitor.addReading(reply({100, 200}, 10, 20), enabled));
     ASSERT_TRUE(monitor.addReading(reply({1, 2}, 5, 6), enabled));
     EXPECT_EQ(monitor.accumulator(0), 101);
@@ -59,7 +59,7 @@ TEST(BandwidthMonitor, RepliesThatDoNotFitTheFiltersNeverReachOutsideEitherTable
     BandwidthMonitor monitor;
     // Three enabled filters, but the daemon holds one rule (a start that failed
     // part-way): the totals still come from the end of the reply.
-    const bool three[] = {true, true, true};
+    const int32_t three[] = {1, 1, 1};
     ASSERT_TRUE(monitor.addReading(reply({7}, 40, 50), three));
     EXPECT_EQ(monitor.accumulator(0), 7);
     EXPECT_EQ(monitor.accumulator(1), 0);
@@ -68,8 +68,7 @@ TEST(BandwidthMonitor, RepliesThatDoNotFitTheFiltersNeverReachOutsideEitherTable
 
     // A list grown past 64 filters: positions from 64 on are never written.
     std::vector<uint32_t> rules(64, 1);
-    bool many[70];
-    std::fill(std::begin(many), std::end(many), true);
+    const std::vector<int32_t> many(70, 1);
     ASSERT_TRUE(monitor.addReading(reply(rules, 0, 0), many));
     EXPECT_EQ(monitor.accumulator(63), 1);
     EXPECT_EQ(monitor.accumulator(64), 0);
@@ -86,7 +85,7 @@ TEST(BandwidthMonitor, RepliesThatDoNotFitTheFiltersNeverReachOutsideEitherTable
 
 TEST(BandwidthMonitor, SumsSaturateInsteadOfTurningNegative) {
     BandwidthMonitor monitor;
-    const bool one[] = {true};
+    const int32_t one[] = {1};
     ASSERT_TRUE(monitor.addReading(reply({0xFFFFFFFFu}, 0xFFFFFFFFu, 0x80000000u), one));
     ASSERT_TRUE(monitor.addReading(reply({5}, 5, 5), one));
     EXPECT_EQ(monitor.accumulator(0), 2147483647);
@@ -96,7 +95,7 @@ TEST(BandwidthMonitor, SumsSaturateInsteadOfTurningNegative) {
 
 TEST(BandwidthMonitor, AveragesFollowTheWindowAndStandStillWhileHidden) {
     BandwidthMonitor monitor;
-    const bool none[] = {false};
+    const int32_t none[] = {0};
     const uint32_t seconds[] = {10240, 0, 0, 0, 0, 0};
     int tick = 0;
     for (uint32_t value : seconds) {
