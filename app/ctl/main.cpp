@@ -7,6 +7,7 @@
 
 namespace tavrin::ctl {
 // Subcommands, one declaration per file.
+int runConnections(int argc, char** argv);
 } // namespace tavrin::ctl
 
 namespace {
@@ -15,6 +16,9 @@ using tavrin::ctl::Subcommand;
 
 const Subcommand kSubcommands[] = {
     {"help", "", "show this list", nullptr},
+    {"connections", "[--json] [-n] [--watch [--count N]]",
+     "list the TCP connections with their processes (every second with --watch)",
+     tavrin::ctl::runConnections},
 };
 
 void printUsage(std::FILE* out) {
