@@ -81,6 +81,7 @@ void HostNameResolver::stop() {
         m_stop = true;
     }
     m_wake.notify_all();
+    m_idle.notify_all(); // nobody waits for a queue that will not move any more
     if (m_worker.joinable())
         m_worker.join();
     std::lock_guard lock(m_lock);

@@ -53,8 +53,8 @@ public:
     // Addresses queued and not yet answered.
     size_t pendingCount() const;
 
-    // Waits until the queue is empty; false when `timeout` passed first or the
-    // worker is not running.
+    // Waits until the queue is empty; false when `timeout` passed first, or the
+    // worker is not running or is being stopped.
     bool waitUntilIdle(std::chrono::milliseconds timeout) const;
 
     // The name for `address`: "localhost" for 127.0.0.1 and "0.0.0.0" for 0.0.0.0

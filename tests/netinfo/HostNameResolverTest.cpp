@@ -176,8 +176,11 @@ TEST(HostNameResolver, StopWaitsForTheLookupInProgress) {
         resolver.stop();
         stopped = true;
     });
-    // Stop cannot return while the lookup holds; once it ends, the answer is kept
-    // and the worker goes no further.
+    // Waiting for the queue ends once the stop is asked for; stop itself cannot
+    // return while the lookup holds. Once it ends, the answer is kept and the worker
+    // goes no further.
+    EXPECT_FALSE(resolver.waitUntilIdle(10s));
+    EXPECT_FALSE(stopped);
     lookup.release();
     stopper.join();
     EXPECT_TRUE(stopped);
