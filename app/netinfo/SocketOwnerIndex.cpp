@@ -75,36 +75,69 @@ SocketOwnerIndex::SocketOwnerIndex() {
     m_countsUsable = ::stat("/proc/self/fd", &info) == 0 && info.st_size > 0;
 }
 
-bool SocketOwnerIndex::readProcess(int32_t pid, Process& process) {
+bool SocketOwnerIndex::readProcess(int32_t pid, Process& process,
+                                   const std::vector<uint64_t>* alive) {
     char path[40];
     descriptorFolder(pid, path);
     const int folder = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0) {
         // Gone, or not ours to read: known to have no sockets we can see.
+        const bool gone = errno == ENOENT || errno == ESRCH;
+        process.descriptors.clear();
         process.sockets.clear();
-        return errno != ENOENT && errno != ESRCH;
+        return !gone;
     }
     DIR* dir = ::fdopendir(folder);
     if (dir == nullptr) {
         ::close(folder);
+        process.descriptors.clear();
         process.sockets.clear();
         return true;
     }
     ++m_statistics.processesRead;
+    std::vector<Descriptor> before;
+    before.swap(process.descriptors);
     process.sockets.clear();
+    auto known = before.begin();
     char link[kLinkBufferSize];
     while (const dirent* entry = ::readdir(dir)) {
-        if (entry->d_name[0] == '.')
-            continue;
-        const ssize_t length = ::readlinkat(folder, entry->d_name, link, sizeof(link));
-        ++m_statistics.linksRead;
-        if (length <= 0 || static_cast<size_t>(length) >= sizeof(link))
-            continue; // closed meanwhile, or a long path: not a socket
-        if (const uint64_t inode = socketInodeOfLink(link, static_cast<size_t>(length)))
-            process.sockets.push_back(inode);
+        const int64_t number = parseProcessId(entry->d_name);
+        if (number < 0)
+            continue; // "." and ".."
+        Descriptor descriptor{static_cast<int32_t>(number), 0};
+        // The listing is in ascending order, like the kept descriptors.
+        while (known != before.end() && known->number < descriptor.number)
+            ++known;
+        const bool kept = alive != nullptr && known != before.end() &&
+                          known->number == descriptor.number && known->inode != 0 &&
+                          std::binary_search(alive->begin(), alive->end(), known->inode);
+        if (kept) {
+            descriptor.inode = known->inode;
+        } else {
+            const ssize_t length = ::readlinkat(folder, entry->d_name, link, sizeof(link));
+            ++m_statistics.linksRead;
+            if (length <= 0 || static_cast<size_t>(length) >= sizeof(link))
+                continue; // closed meanwhile, or a long path: not a socket
+            descriptor.inode = socketInodeOfLink(link, static_cast<size_t>(length));
+        }
+        process.descriptors.push_back(descriptor);
+        if (descriptor.inode != 0)
+            process.sockets.push_back(descriptor.inode);
     }
     ::closedir(dir);
+    // Numbers are listed in ascending order; keep it so even if a kernel did not.
+    const auto byNumber = [](const Descriptor& a, const Descriptor& b) {
+        return a.number < b.number;
+    };
+    if (!std::is_sorted(process.descriptors.begin(), process.descriptors.end(), byNumber))
+        std::sort(process.descriptors.begin(), process.descriptors.end(), byNumber);
     return true;
+}
+
+bool SocketOwnerIndex::anyUnheld(std::span<const uint64_t> wanted) const {
+    return std::any_of(wanted.begin(), wanted.end(), [&](uint64_t inode) {
+        return inode != 0 && !m_owners.contains(inode) && !m_ownerless.contains(inode);
+    });
 }
 
 bool SocketOwnerIndex::update(std::span<const uint64_t> wanted, int& error) {
@@ -113,9 +146,11 @@ bool SocketOwnerIndex::update(std::span<const uint64_t> wanted, int& error) {
     if (!listProcessIds(pids, error))
         return false;
     m_statistics.processesListed = pids.size();
+    std::vector<uint64_t> alive(wanted.begin(), wanted.end());
+    std::sort(alive.begin(), alive.end());
 
     bool changed = false;
-    std::vector<int32_t> unread; // kept from the last update, not read now
+    std::vector<int32_t> unread; // kept from the last update, not looked at now
     std::map<int32_t, Process> current;
     char path[40];
     for (const int32_t pid : pids) {
@@ -133,10 +168,15 @@ bool SocketOwnerIndex::update(std::span<const uint64_t> wanted, int& error) {
             continue;
         }
         Process process;
+        std::vector<uint64_t> socketsBefore;
+        if (known != m_processes.end()) {
+            process = std::move(known->second);
+            socketsBefore = process.sockets;
+        }
         process.descriptorCount = count;
-        if (!readProcess(pid, process))
+        if (!readProcess(pid, process, &alive))
             continue; // ended between the listing and the read
-        if (known == m_processes.end() || known->second.sockets != process.sockets)
+        if (known == m_processes.end() || socketsBefore != process.sockets)
             changed = true;
         current.emplace(pid, std::move(process));
     }
@@ -151,21 +191,41 @@ bool SocketOwnerIndex::update(std::span<const uint64_t> wanted, int& error) {
     if (changed)
         rebuildOwners();
 
-    // A socket nobody is known to hold may have been handed over or opened by a
-    // process whose count did not change: read every process not read just now.
-    auto unheld = [&](uint64_t inode) {
-        return inode != 0 && !m_owners.contains(inode) && !m_ownerless.contains(inode);
-    };
-    const bool sweepDue = ++m_updatesSinceSweep >= kFullSweepInterval;
-    if (sweepDue || std::any_of(wanted.begin(), wanted.end(), unheld)) {
-        m_statistics.fullSweep = true;
-        m_updatesSinceSweep = 0;
-        for (const int32_t pid : unread) {
-            Process& process = m_processes[pid];
-            if (!readProcess(pid, process))
-                m_processes.erase(pid);
+    auto readAll = [&](const std::vector<int32_t>& which, const std::vector<uint64_t>* keep) {
+        for (const int32_t pid : which) {
+            const auto it = m_processes.find(pid);
+            if (it != m_processes.end() && !readProcess(pid, it->second, keep))
+                m_processes.erase(it);
         }
         rebuildOwners();
+    };
+    if (anyUnheld(wanted)) {
+        // A socket nobody is known to hold: opened by, or handed to, a process whose
+        // count did not change. Look at the others, then read every link.
+        m_statistics.sweep = true;
+        readAll(unread, &alive);
+        if (anyUnheld(wanted)) {
+            pids.clear();
+            for (const auto& entry : m_processes)
+                pids.push_back(entry.first);
+            m_statistics.fullSweep = true;
+            readAll(pids, nullptr);
+        }
+    }
+    if (!m_statistics.fullSweep && !m_processes.empty()) {
+        auto next = m_processes.upper_bound(m_lastRereadPid);
+        if (next == m_processes.end())
+            next = m_processes.begin();
+        m_lastRereadPid = next->first;
+        const std::vector<uint64_t> before = next->second.sockets;
+        if (!readProcess(next->first, next->second, nullptr)) {
+            m_processes.erase(next);
+            rebuildOwners();
+        } else if (next->second.sockets != before) {
+            rebuildOwners();
+        }
+    }
+    if (m_statistics.fullSweep) {
         // Sockets still unheld belong to no process we can see (kernel sockets, or
         // processes we may not read); asking again each second would only cost time.
         m_ownerless.clear();
@@ -173,13 +233,10 @@ bool SocketOwnerIndex::update(std::span<const uint64_t> wanted, int& error) {
             if (inode != 0 && !m_owners.contains(inode))
                 m_ownerless.insert(inode);
         }
-    } else if (!m_ownerless.empty()) {
-        std::unordered_set<uint64_t> still;
-        for (const uint64_t inode : wanted) {
-            if (m_ownerless.contains(inode))
-                still.insert(inode);
-        }
-        m_ownerless = std::move(still);
+    } else {
+        std::erase_if(m_ownerless, [&](uint64_t inode) {
+            return !std::binary_search(alive.begin(), alive.end(), inode);
+        });
     }
     return true;
 }

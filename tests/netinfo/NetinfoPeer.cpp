@@ -5,6 +5,8 @@
 //   listen            listen on 127.0.0.1, any port       -> "port N"
 //   accept            accept one connection               -> "ok"
 //   connect N         connect to 127.0.0.1:N              -> "port LOCAL"
+//   reconnect N       close the first connection kept, connect again (the new
+//                     socket takes the closed one's descriptor number) -> "port LOCAL"
 //   fork              a child that keeps every descriptor and waits to be killed
 //                                                         -> "child PID"
 //   unix-listen NAME  listen on the abstract unix socket NAME -> "ok"
@@ -81,6 +83,17 @@ std::string run(const std::string& command) {
         if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0)
             return fail("connect");
         g_kept.push_back(fd);
+        return "port " + std::to_string(localPort(fd));
+    }
+    if (command.rfind("reconnect ", 0) == 0 && !g_kept.empty()) {
+        const int old = g_kept.front();
+        close(old);
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        const sockaddr_in address = loopback(static_cast<uint16_t>(std::stoi(command.substr(10))));
+        if (fd != old ||
+            connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0)
+            return fail("reconnect");
+        g_kept.front() = fd;
         return "port " + std::to_string(localPort(fd));
     }
     if (command == "fork") {

@@ -335,6 +335,30 @@ TEST_F(NetworkInfoKernelTest, ASocketHandedToAnotherProcessGetsItsNewOwner) {
     EXPECT_EQ(findListener(*m_info, passed)->processId, receiver.pid());
 }
 
+TEST_F(NetworkInfoKernelTest, ANewSocketInAReusedDescriptorIsFoundThoughTheCountStayed) {
+    Peer server(NETINFO_PEER);
+    Peer client(NETINFO_PEER);
+    const int port = server.commandNumber("listen");
+    const auto first =
+        static_cast<uint16_t>(client.commandNumber("connect " + std::to_string(port)));
+    ASSERT_EQ(server.command("accept"), "ok");
+    ASSERT_TRUE(m_info->refresh());
+    ASSERT_TRUE(m_info->refresh());
+    EXPECT_EQ(findLoopback(*m_info, first, static_cast<uint16_t>(port))->processId, client.pid());
+
+    // Same descriptor number, same count, a socket the index has never seen.
+    const auto second =
+        static_cast<uint16_t>(client.commandNumber("reconnect " + std::to_string(port)));
+    ASSERT_TRUE(m_info->refresh());
+    const TcpConnection* renewed = findLoopback(*m_info, second, static_cast<uint16_t>(port));
+    ASSERT_NE(renewed, nullptr);
+    EXPECT_EQ(renewed->processId, client.pid());
+    const TcpConnection* old = findLoopback(*m_info, first, static_cast<uint16_t>(port));
+    if (old != nullptr) { // the closed end waits out its timers, held by nobody
+        EXPECT_EQ(old->processId, -1);
+    }
+}
+
 // Two sources over the same kernel table agree on every row; the plain one takes
 // owners from the port map.
 TEST_F(NetworkInfoKernelTest, PlainTableAgreesWithTheOwnerTable) {
