@@ -57,11 +57,17 @@ template <typename T> bool readPayload(std::span<const unsigned char> payload, T
     return true;
 }
 
+// The kernel reports failures as negated errno values; anything outside that range
+// is not something it sends.
+constexpr int kMaxErrno = 4095;
+
 DiagBatchResult errorMessage(std::span<const unsigned char> payload) {
     nlmsgerr error{};
     if (!readPayload(payload, error))
         return {true, EPROTO};
-    return {true, error.error < 0 ? -error.error : error.error};
+    if (error.error == 0)
+        return {true, 0};
+    return {true, error.error < 0 && error.error >= -kMaxErrno ? -error.error : EPROTO};
 }
 
 } // namespace
@@ -77,7 +83,9 @@ DiagBatchResult parseTcpDumpBatch(std::span<const unsigned char> datagram, uint3
                 // Kernels put the dump's own status here; older ones may leave it out.
                 int status = 0;
                 readPayload(payload, status);
-                return {true, status < 0 ? -status : 0};
+                if (status >= 0)
+                    return {true, 0};
+                return {true, status >= -kMaxErrno ? -status : EPROTO};
             }
             if (head.nlmsg_type == NLMSG_ERROR)
                 return errorMessage(payload);

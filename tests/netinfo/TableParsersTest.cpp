@@ -12,6 +12,7 @@
 #include <netinet/in.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -174,6 +175,32 @@ TEST(SockDiagReply, TakesTheSocketsOfItsOwnRequestUntilDone) {
     EXPECT_FALSE(parseAckBatch(acknowledged.bytes(), 8).done);
 }
 
+TEST(SockDiagReply, ReadsADatagramTheKernelSent) {
+    // Sequence number (4 bytes), then a dump datagram: a listener on 127.0.0.1:8080
+    // and both ends of one connection to it.
+    const std::string bytes = readData("sock_diag_dump.bin");
+    ASSERT_GT(bytes.size(), 4u);
+    uint32_t sequence = 0;
+    std::memcpy(&sequence, bytes.data(), 4);
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    std::vector<DiagTcpSocket> sockets;
+    const DiagBatchResult result =
+        parseTcpDumpBatch(std::span(data + 4, bytes.size() - 4), sequence, sockets);
+    EXPECT_FALSE(result.done);
+    EXPECT_EQ(result.error, 0);
+    ASSERT_EQ(sockets.size(), 3u);
+    EXPECT_EQ(sockets[0].kernelState, 10); // LISTEN
+    EXPECT_EQ(sockets[0].localPort, htons(8080));
+    EXPECT_EQ(sockets[0].localAddr, inet_addr("127.0.0.1"));
+    EXPECT_EQ(sockets[0].remoteAddr, 0u);
+    size_t toListener = 0;
+    for (const DiagTcpSocket& s : sockets) {
+        EXPECT_NE(s.inode, 0u);
+        toListener += s.kernelState == 1 && s.remotePort == htons(8080) ? 1 : 0;
+    }
+    EXPECT_EQ(toListener, 1u);
+}
+
 TEST(SockDiagReply, RefusesMessagesThatDoNotFitWhatWasReceived) {
     std::vector<DiagTcpSocket> sockets;
     // A payload too short for a socket record.
@@ -198,6 +225,16 @@ TEST(SockDiagReply, RefusesMessagesThatDoNotFitWhatWasReceived) {
     trailing.bytes().resize(trailing.bytes().size() + 5);
     sockets.clear();
     EXPECT_EQ(parseTcpDumpBatch(trailing.bytes(), 1, sockets).error, EPROTO);
+    // Statuses the kernel never sends are refused, not negated.
+    Reply oddDone;
+    oddDone.done(1, INT_MIN);
+    EXPECT_EQ(parseTcpDumpBatch(oddDone.bytes(), 1, sockets).error, EPROTO);
+    Reply oddError;
+    oddError.error(1, INT_MIN);
+    EXPECT_EQ(parseAckBatch(oddError.bytes(), 1).error, EPROTO);
+    Reply positiveError;
+    positiveError.error(1, 5);
+    EXPECT_EQ(parseAckBatch(positiveError.bytes(), 1).error, EPROTO);
     Reply cutError;
     cutError.message(NLMSG_ERROR, 1, std::vector<unsigned char>(2));
     EXPECT_EQ(parseAckBatch(cutError.bytes(), 1).error, EPROTO);
