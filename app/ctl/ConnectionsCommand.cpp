@@ -3,6 +3,8 @@
 #include "ConnectionText.h"
 #include "Messages.h"
 #include "NetworkInfo.h"
+#include "PortSpec.h"
+#include "ServiceNameTable.h"
 #include "Subcommand.h"
 
 #include <array>
@@ -158,7 +160,7 @@ Row makeRow(NetworkInfo& info, const TcpConnection& c, const Options& options) {
     row[kLocalPort] = std::to_string(portHostOrder(c.localPort));
     row[kRemoteAddress] = dottedAddress(c.remoteAddr);
     row[kRemoteHost] = hostText(info, c, options);
-    row[kRemotePort] = std::to_string(portHostOrder(c.remotePort));
+    row[kRemotePort] = FormatPortLabel(PortRange::single(portHostOrder(c.remotePort)));
     row[kState] = std::string(tcpStateText(c.state));
     row[kDuration] = connectionDurationText(c.age);
     row[kProcessName] = info.processTable().processDisplayName(c.processId);
@@ -221,6 +223,9 @@ void printJson(NetworkInfo& info, const Options& options, std::string& out) {
         out += ",\"localAddr\":" + jsonString(dottedAddress(c.localAddr));
         out += ",\"remoteAddr\":" + jsonString(dottedAddress(c.remoteAddr));
         out += ",\"remoteHost\":" + (host.empty() ? std::string("null") : jsonString(host));
+        const std::string_view service = ServiceNameTable::nameOfPort(portHostOrder(c.remotePort));
+        out +=
+            ",\"remoteService\":" + (service.empty() ? std::string("null") : jsonString(service));
         out += ",\"duration\":" + jsonString(connectionDurationText(c.age));
         out +=
             ",\"processName\":" + jsonString(info.processTable().processDisplayName(c.processId));
@@ -267,9 +272,7 @@ void queueHostNames(NetworkInfo& info) {
     }
 }
 
-} // namespace
-
-int runConnections(int argc, char** argv) {
+int run(int argc, char** argv) {
     Options options;
     if (!parseOptions(argc, argv, options)) {
         std::fprintf(stderr, "usage: tavrinctl connections [--json] [-n] [--watch [--count N]]\n");
@@ -315,5 +318,11 @@ int runConnections(int argc, char** argv) {
     }
     return kExitOk;
 }
+
+} // namespace
+
+extern constinit const Subcommand kConnectionsCommand{
+    "connections", "[--json] [-n] [--watch [--count N]]",
+    "list the TCP connections with their processes (every second with --watch)", run};
 
 } // namespace tavrin::ctl

@@ -7,7 +7,8 @@
 
 namespace tavrin::ctl {
 // Subcommands, one declaration per file.
-int runConnections(int argc, char** argv);
+extern const Subcommand kConnectionsCommand;
+extern const Subcommand kPortSpecCommand;
 } // namespace tavrin::ctl
 
 namespace {
@@ -16,9 +17,8 @@ using tavrin::ctl::Subcommand;
 
 const Subcommand kSubcommands[] = {
     {"help", "", "show this list", nullptr},
-    {"connections", "[--json] [-n] [--watch [--count N]]",
-     "list the TCP connections with their processes (every second with --watch)",
-     tavrin::ctl::runConnections},
+    tavrin::ctl::kConnectionsCommand,
+    tavrin::ctl::kPortSpecCommand,
 };
 
 void printUsage(std::FILE* out) {

@@ -1,5 +1,6 @@
 #include "NetworkInfo.h"
 
+#include "LinuxAdapterSource.h"
 #include "Messages.h"
 #include "OvlankProtocol.h"
 #include "ProcNetTcpTable.h"
@@ -52,6 +53,7 @@ NetworkInfo::Parts NetworkInfo::systemParts(Messages& messages) {
     parts.portMapper = std::make_unique<ProcPortProcessMapper>(messages);
     parts.cutter = std::make_unique<SockDiagCutter>();
     parts.hostLookup = std::make_unique<SystemHostLookup>();
+    parts.adapterSource = std::make_unique<LinuxAdapterSource>();
     return parts;
 }
 
@@ -59,9 +61,11 @@ NetworkInfo::NetworkInfo(Messages& messages, Options options)
     : NetworkInfo(messages, systemParts(messages), options) {}
 
 NetworkInfo::NetworkInfo(Messages& messages, Parts parts, Options options)
-    : m_parts(std::move(parts)), m_resolver(*m_parts.hostLookup, options.resolverPause) {
+    : m_parts(std::move(parts)), m_resolver(*m_parts.hostLookup, options.resolverPause),
+      m_adapters(std::move(m_parts.adapterSource)) {
     m_useOwnerSource = m_parts.ownerSource != nullptr;
     m_resolver.start(messages);
+    m_adapters.rebuild();
 }
 
 NetworkInfo::~NetworkInfo() {

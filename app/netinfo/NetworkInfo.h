@@ -1,9 +1,10 @@
 // The program's picture of the machine's network: the TCP connection table with
-// owners, ages and per-second byte counts, the process table, and the host name
-// resolver. The main dialog owns one for its whole life and drives it from its
+// owners, ages and per-second byte counts, the process table, the host name
+// resolver and the adapter list. The main dialog owns one for its whole life and drives it from its
 // thread; only the resolver has a thread of its own.
 #pragma once
 
+#include "AdapterList.h"
 #include "CEnumProcess.h"
 #include "HostLookup.h"
 #include "HostNameResolver.h"
@@ -46,17 +47,19 @@ public:
         std::unique_ptr<PortProcessMapper> portMapper; // null: no port mapping
         std::unique_ptr<ConnectionCutter> cutter;      // null: connections cannot be cut
         std::unique_ptr<HostLookup> hostLookup;
+        std::unique_ptr<AdapterSource> adapterSource; // null: the none entry alone
     };
     // The Linux implementations: sock_diag with /proc owners, /proc/net/tcp, the
-    // /proc port map, SOCK_DESTROY and the system resolver.
+    // /proc port map, SOCK_DESTROY, the system resolver and rtnetlink adapters.
     static Parts systemParts(Messages& messages);
 
     struct Options {
         std::chrono::milliseconds resolverPause = std::chrono::seconds(1);
     };
 
-    // Starts the resolver (after checking the local host name and address) and picks
-    // the table source as if the settings held their defaults.
+    // Starts the resolver (after checking the local host name and address), builds
+    // the adapter list, and picks the table source as if the settings held their
+    // defaults.
     NetworkInfo(Messages& messages, Options options);
     explicit NetworkInfo(Messages& messages) : NetworkInfo(messages, Options{}) {}
     NetworkInfo(Messages& messages, Parts parts, Options options);
@@ -96,6 +99,10 @@ public:
     CEnumProcess& processEnumerator() { return m_enumerator; }
     HostNameResolver& resolver() { return m_resolver; }
 
+    // Rebuilt by the owner every five seconds (AdapterList::rebuild).
+    AdapterList& adapters() { return m_adapters; }
+    const AdapterList& adapters() const { return m_adapters; }
+
 private:
     void buildRecords(const std::vector<TcpRow>& rows, const PortProcessMap* ports);
 
@@ -109,6 +116,7 @@ private:
     CEnumProcess m_enumerator;
     ProcessTable m_processes;
     HostNameResolver m_resolver;
+    AdapterList m_adapters;
 };
 
 } // namespace tavrin

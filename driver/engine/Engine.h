@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <memory_resource>
 #include <span>
 
 namespace ovlank {
@@ -20,7 +21,8 @@ enum class Verdict : uint32_t {
 // Attaches the decision to the system's packet path. START_IP_HOOK calls
 // registerHook, STOP_IP_HOOK and unload call unregisterHook. The engine never holds
 // its lock while calling these, so the registrar may take as long as it needs and
-// packets may be decided meanwhile.
+// packets may be decided meanwhile. Calls come one at a time, on the thread of the
+// request (or of unload and the destructor).
 class HookRegistrar {
 public:
     virtual ~HookRegistrar() = default;
@@ -33,9 +35,15 @@ struct RequestResult {
     uint32_t information; // bytes written to the output buffer
 };
 
+struct EngineState;
+
 class Engine final {
 public:
     explicit Engine(HookRegistrar& registrar);
+    // `memory` supplies the local address list of SET_LOCALIP, the only memory the
+    // engine takes after it is made; it must outlive the engine.
+    Engine(HookRegistrar& registrar, std::pmr::memory_resource& memory);
+    // Unregisters the hook if a START_IP_HOOK left it registered.
     ~Engine();
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
@@ -43,26 +51,30 @@ public:
     // One control request. `output` is the caller's buffer; its size is the output
     // length the size rules are checked against. On return the first `information`
     // bytes of `output` hold the reply. Safe to call from any thread, concurrently
-    // with decide().
+    // with decide(); requests are carried out one at a time. `input` and `output` may
+    // share memory: no request both reads input and writes output.
     RequestResult dispatch(uint32_t code, std::span<const uint8_t> input,
                            std::span<uint8_t> output);
 
     // The hook for one IPv4 packet: its IP header (IHL × 4 bytes as given) and the
     // bytes behind it that the system handed over (possibly fewer than the packet
-    // has). Never reads past either span. Safe on several threads at once.
+    // has). Never reads past either span. Safe on several threads at once; waits at
+    // most for a short spin, allocates nothing, makes no system call. A header
+    // shorter than 20 bytes is forwarded untouched: not counted, recorded or totalled.
     Verdict decide(std::span<const uint8_t> ipHeader, std::span<const uint8_t> data);
 
     // Convenience for the hook: splits a raw IPv4 packet at its header length and
-    // decides it. Bytes too short to hold an IPv4 header are forwarded untouched.
+    // decides it. Bytes too short to hold an IPv4 header, and a header length field
+    // below 20 bytes or beyond the bytes given, are forwarded untouched.
     Verdict decidePacket(std::span<const uint8_t> packet);
 
     // Driver unload: unregister the hook, clear the rules, release the local
-    // address list. The engine stays usable afterwards, as after load.
+    // address list. The engine stays usable afterwards, as after load: filtering
+    // off and the capture ring empty too.
     void unload();
 
 private:
-    struct State;
-    std::unique_ptr<State> m_state;
+    std::unique_ptr<EngineState> m_state;
     HookRegistrar& m_registrar;
 };
 

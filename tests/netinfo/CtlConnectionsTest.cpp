@@ -1,6 +1,8 @@
 // tavrinctl connections, run as a real program in a network namespace holding only
 // the sockets this test makes.
 #include "KernelTestSupport.h"
+#include "RunProcess.h"
+#include "TestPaths.h"
 
 #include <gtest/gtest.h>
 
@@ -11,49 +13,9 @@
 namespace tavrin {
 namespace {
 
-struct CtlRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string readAll(int fd) {
-    std::string text;
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(fd, buffer, sizeof(buffer))) > 0;)
-        text.append(buffer, static_cast<size_t>(n));
-    return text;
-}
-
-CtlRun tavrinctl(std::vector<std::string> args) {
-    args.insert(args.begin(), {TAVRINCTL, "connections"});
-    int out[2];
-    int err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe");
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(out[1], STDOUT_FILENO);
-        ::dup2(err[1], STDERR_FILENO);
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execv(TAVRINCTL, argv.data());
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    ::close(err[1]);
-    CtlRun run;
-    // The outputs are small; read one after the other.
-    run.out = readAll(out[0]);
-    run.err = readAll(err[0]);
-    ::close(out[0]);
-    ::close(err[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+test::ProcessResult tavrinctl(std::vector<std::string> args) {
+    args.insert(args.begin(), {std::string(test::kBinDir) + "/tavrinctl", "connections"});
+    return test::runProcess(args);
 }
 
 std::vector<std::string> lines(const std::string& text) {
@@ -101,8 +63,8 @@ protected:
 };
 
 TEST_F(CtlConnections, PrintsTheTableAsTheMonitorShowsIt) {
-    const CtlRun run = tavrinctl({});
-    ASSERT_EQ(run.status, 0) << run.err;
+    const auto run = tavrinctl({});
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
     const auto table = lines(run.out);
     ASSERT_EQ(table.size(), 4u) << run.out;
     EXPECT_EQ(fields(table[0]), (std::vector<std::string>{
@@ -130,14 +92,15 @@ TEST_F(CtlConnections, PrintsTheTableAsTheMonitorShowsIt) {
 }
 
 TEST_F(CtlConnections, JsonHasEveryColumn) {
-    const CtlRun run = tavrinctl({"--json"});
-    ASSERT_EQ(run.status, 0) << run.err;
+    const auto run = tavrinctl({"--json"});
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
     ASSERT_EQ(lines(run.out).size(), 1u);
     const std::string listener =
         "{\"state\":2,\"localPort\":" + std::to_string(m_port) +
         ",\"remotePort\":0,\"age\":0,\"processId\":" + m_pid +
         ",\"stateText\":\"LISTENING\",\"localAddr\":\"127.0.0.1\",\"remoteAddr\":\"0.0.0.0\","
-        "\"remoteHost\":\"0.0.0.0\",\"duration\":\"0分00秒\",\"processName\":\"" +
+        "\"remoteHost\":\"0.0.0.0\",\"remoteService\":null,\"duration\":\"0分00秒\","
+        "\"processName\":\"" +
         m_name + "\",\"processPath\":\"" + m_self + "\"}";
     EXPECT_NE(run.out.find(listener), std::string::npos) << run.out;
     EXPECT_EQ(run.out.front(), '[');
@@ -147,15 +110,37 @@ TEST_F(CtlConnections, JsonHasEveryColumn) {
         ++objects;
     EXPECT_EQ(objects, 3u);
 
-    const CtlRun numeric = tavrinctl({"--json", "-n"});
-    ASSERT_EQ(numeric.status, 0) << numeric.err;
+    const auto numeric = tavrinctl({"--json", "-n"});
+    ASSERT_EQ(numeric.exitStatus, 0) << numeric.err;
     EXPECT_NE(numeric.out.find("\"remoteHost\":null"), std::string::npos);
     EXPECT_EQ(numeric.out.find("localhost"), std::string::npos);
 }
 
+TEST_F(CtlConnections, RemotePortsCarryTheirServiceNames) {
+    // The namespace is ours: port 23 is free in it.
+    test::Fd telnet = test::listenOnLoopback(23);
+    test::Fd client = test::connectToLoopback(23);
+    const std::string clientPort = std::to_string(test::boundPort(client.get()));
+    const auto text = tavrinctl({"-n"});
+    ASSERT_EQ(text.exitStatus, 0) << text.err;
+    bool found = false;
+    for (const std::string& line : lines(text.out)) {
+        if (line.find(" " + clientPort + "  127.0.0.1") != std::string::npos) {
+            found = true;
+            EXPECT_NE(line.find("  23 (telnet)  ESTABLISHED"), std::string::npos) << line;
+        }
+    }
+    EXPECT_TRUE(found) << text.out;
+    const auto json = tavrinctl({"--json", "-n"});
+    EXPECT_NE(json.out.find("\"localPort\":" + clientPort +
+                            ",\"remotePort\":23,\"age\":0,\"processId\":" + m_pid),
+              std::string::npos);
+    EXPECT_NE(json.out.find("\"remoteService\":\"telnet\""), std::string::npos);
+}
+
 TEST_F(CtlConnections, WatchRefreshesEverySecondAndAgesGrow) {
-    const CtlRun run = tavrinctl({"--watch", "--count", "2", "-n"});
-    ASSERT_EQ(run.status, 0) << run.err;
+    const auto run = tavrinctl({"--watch", "--count", "2", "-n"});
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
     const auto out = lines(run.out);
     // Two tables of four lines, a blank line between them; no host column with -n.
     ASSERT_EQ(out.size(), 9u) << run.out;
@@ -164,8 +149,8 @@ TEST_F(CtlConnections, WatchRefreshesEverySecondAndAgesGrow) {
     EXPECT_NE(out[1].find("0分00秒"), std::string::npos);
     EXPECT_NE(out[6].find("0分01秒"), std::string::npos);
 
-    const CtlRun json = tavrinctl({"--watch", "--json", "--count", "2"});
-    ASSERT_EQ(json.status, 0) << json.err;
+    const auto json = tavrinctl({"--watch", "--json", "--count", "2"});
+    ASSERT_EQ(json.exitStatus, 0) << json.err;
     const auto documents = lines(json.out);
     ASSERT_EQ(documents.size(), 2u);
     EXPECT_NE(documents[1].find("\"age\":1"), std::string::npos);
@@ -178,8 +163,8 @@ TEST_F(CtlConnections, OddArgumentsAreRefusedWithUsage) {
                                                {"--watch", "--count", "x"},
                                                {"--watch", "--count"},
                                                {"--bogus"}}) {
-        const CtlRun run = tavrinctl(args);
-        EXPECT_EQ(run.status, 2) << args[0];
+        const auto run = tavrinctl(args);
+        EXPECT_EQ(run.exitStatus, 2) << args[0];
         EXPECT_TRUE(run.out.empty());
         EXPECT_NE(run.err.find("usage: tavrinctl connections"), std::string::npos) << run.err;
     }

@@ -5,6 +5,7 @@
 #include "OvlankProtocol.h"
 #include "ProcNetTcpTable.h"
 #include "RecordingMessages.h"
+#include "RunProcess.h"
 #include "SockDiagTcpTable.h"
 
 #include <gtest/gtest.h>
@@ -397,6 +398,24 @@ TEST_F(NetworkInfoKernelTest, PlainTableAgreesWithTheOwnerTable) {
     ASSERT_NE(held, map->end());
     EXPECT_EQ(held->second, static_cast<uint32_t>(server.pid()));
     EXPECT_TRUE(messages.texts().empty());
+}
+
+TEST_F(NetworkInfoKernelTest, BuildsTheAdapterListWhenMade) {
+    // A veth pair inside the test's own namespace; it goes away with the namespace.
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"ip", "link", "add", "tvni0", "type", "veth", "peer", "name",
+                                   "tvni1"},
+          std::vector<std::string>{"ip", "addr", "add", "10.200.0.1/24", "dev", "tvni0"}}) {
+        const auto result = test::runProcess(command);
+        ASSERT_EQ(result.exitStatus, 0) << result.err;
+    }
+    NetworkInfo info(m_messages);
+    ASSERT_EQ(info.adapters().size(), 3u);
+    EXPECT_EQ(info.adapters()[0].name, "none");
+    EXPECT_EQ(info.adapters().indexByName("tvni0"),
+              static_cast<int32_t>(::if_nametoindex("tvni0")));
+    EXPECT_EQ(info.adapters().indexByAddress(inet_addr("10.200.0.1")),
+              static_cast<int32_t>(::if_nametoindex("tvni0")));
 }
 
 TEST(ProcessTableRestricted, AProcessWeMayNotLookAtIsASystemProcess) {

@@ -1,0 +1,41 @@
+#include "Filter.h"
+
+#include <cstdint>
+#include <limits>
+
+namespace tavrin {
+
+std::string_view ProtocolText(uint16_t protocol) {
+    switch (protocol) {
+    case ovlank::kProtocolIcmp: return "ICMP";
+    case ovlank::kProtocolTcp: return "TCP";
+    case ovlank::kProtocolUdp: return "UDP";
+    default: return kOtherProtocolText;
+    }
+}
+
+void Filter::AddBandwidthSample(int32_t bytesPerSecond, int32_t windowLength) {
+    const size_t window = windowLength < 1 ? 1 : static_cast<size_t>(windowLength);
+    bandwidthSamples.push_back(bytesPerSecond);
+    while (bandwidthSamples.size() > window)
+        bandwidthSamples.pop_front();
+    // A 64-bit sum cannot overflow for any window a deque can hold; a negative
+    // sample (which no counter produces) cannot make the mean wrap around.
+    int64_t sum = 0;
+    for (int32_t s : bandwidthSamples)
+        sum += s;
+    const int64_t mean = sum / static_cast<int64_t>(bandwidthSamples.size());
+    averageBandwidth = mean < 0 ? 0 : static_cast<uint32_t>(mean);
+    currentBandwidth = bytesPerSecond;
+}
+
+void CommonFilter::fillAction(ovlank::DriverRule& rule) const {
+    rule.protocol = protocol;
+    rule.block = drop != 0 ? 1 : 0;
+    rule.connectionRequestsOnly = dropSynOnly != 0 ? 1 : 0;
+    // A negative limit or size means nothing to the driver; 0 is "no limit".
+    rule.limit = (doBand != 0 && bandwidth > 0) ? static_cast<uint32_t>(bandwidth) : 0;
+    rule.minimumSize = minimumPacketSize > 0 ? static_cast<uint32_t>(minimumPacketSize) : 0;
+}
+
+} // namespace tavrin

@@ -1,0 +1,47 @@
+// The daemon's own iptables chains: PREFIX_IN (jumped to from INPUT for packets
+// not arriving on lo) and PREFIX_OUT (jumped to from OUTPUT), each sending every
+// IPv4 packet to the daemon's netfilter queues with --queue-bypass. They live at
+// the end of the mangle table's chains, so that a packet the daemon accepts still
+// meets the host's own filter rules afterwards.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ovlank {
+
+class IptablesChains final {
+public:
+    IptablesChains(std::string prefix, uint16_t firstQueue, unsigned queueCount);
+
+    // Replaces whatever chains of this prefix are left over, in one transaction:
+    // either everything is in place afterwards or nothing has changed.
+    bool install(std::string& error);
+    // Removes the jumps to this prefix's chains and the chains themselves, and
+    // nothing else. Succeeds when there was nothing to remove.
+    bool remove(std::string& error);
+
+    const std::string& inputChain() const { return m_inputChain; }
+    const std::string& outputChain() const { return m_outputChain; }
+
+    // Script building, apart from running the tools so that it can be tested.
+    std::string installScript(const std::string& savedMangle) const;
+    // Empty when nothing of this prefix is present in `savedMangle`.
+    std::string removalScript(const std::string& savedMangle) const;
+    // True when the saved table has only its built-in chains, each accepting, with no
+    // rules and no other chains: such a table filters nothing and may be dropped.
+    static bool tableIsEmpty(const std::string& savedTable);
+
+private:
+    std::vector<std::string> jumpsToOurChains(const std::string& savedMangle) const;
+    bool chainDeclared(const std::string& savedMangle, const std::string& chain) const;
+    std::string queueTarget() const;
+
+    std::string m_inputChain;
+    std::string m_outputChain;
+    uint16_t m_firstQueue;
+    unsigned m_queueCount;
+};
+
+} // namespace ovlank

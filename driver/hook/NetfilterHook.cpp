@@ -1,0 +1,107 @@
+#include "NetfilterHook.h"
+
+#include "QueueStatistics.h"
+
+namespace ovlank {
+
+NetfilterHook::NetfilterHook(std::string chainPrefix, uint16_t firstQueue, unsigned queueCount,
+                             Log log, Log onFatal)
+    : m_chains(std::move(chainPrefix), firstQueue, queueCount), m_firstQueue(firstQueue),
+      m_queueCount(queueCount == 0 ? 1 : queueCount), m_log(std::move(log)),
+      m_onFatal(std::move(onFatal)) {}
+
+NetfilterHook::~NetfilterHook() {
+    unregisterHook();
+}
+
+bool NetfilterHook::registered() const {
+    std::lock_guard lock(m_mutex);
+    return !m_queues.empty();
+}
+
+NtStatus NetfilterHook::registerHook() {
+    std::lock_guard lock(m_mutex);
+    if (!m_queues.empty()) {
+        return STATUS_SUCCESS; // already in place
+    }
+    if (!m_decide) {
+        m_log("cannot start the hook: no decision is attached");
+        return STATUS_UNSUCCESSFUL;
+    }
+    std::vector<std::unique_ptr<NetfilterQueue>> queues;
+    for (unsigned i = 0; i < m_queueCount; ++i) {
+        auto queue =
+            std::make_unique<NetfilterQueue>(static_cast<uint16_t>(m_firstQueue + i), m_decide);
+        std::string error;
+        if (!queue->open(error)) {
+            m_log("cannot start the hook: " + error);
+            return STATUS_UNSUCCESSFUL; // the queues opened so far close on return
+        }
+        queues.push_back(std::move(queue));
+    }
+    for (auto& queue : queues) {
+        queue->start(m_onFatal);
+    }
+    // Readers first, then the rules: no packet is diverted before someone reads it.
+    std::string error;
+    if (!m_chains.install(error)) {
+        m_log("cannot start the hook: " + error);
+        return STATUS_UNSUCCESSFUL;
+    }
+    m_queues = std::move(queues);
+    return STATUS_SUCCESS;
+}
+
+void NetfilterHook::unregisterHook() {
+    std::lock_guard lock(m_mutex);
+    if (m_queues.empty()) {
+        return;
+    }
+    std::string error;
+    if (!m_chains.remove(error)) {
+        m_log("cannot remove the chains " + m_chains.inputChain() + " and " +
+              m_chains.outputChain() + ": " + error);
+    }
+    const uint64_t kernelDropped = kernelDroppedNow();
+    for (auto& queue : m_queues) {
+        queue->drainAndStop();
+        m_bypassedBefore += queue->bypassed();
+        m_decidedBefore += queue->packets();
+    }
+    m_bypassedBefore += kernelDropped;
+    m_queues.clear();
+}
+
+bool NetfilterHook::removeLeftoverChains(std::string& error) {
+    return m_chains.remove(error);
+}
+
+uint64_t NetfilterHook::kernelDroppedNow() const {
+    uint64_t dropped = 0;
+    for (const auto& queue : m_queues) {
+        if (auto stats = readQueueStatistics(queue->number())) {
+            dropped += uint64_t{stats->kernelDropped} + stats->userDropped;
+        }
+    }
+    return dropped;
+}
+
+uint64_t NetfilterHook::bypassedPackets() const {
+    std::lock_guard lock(m_mutex);
+    uint64_t total = m_bypassedBefore + kernelDroppedNow();
+    for (const auto& queue : m_queues) {
+        total += queue->bypassed();
+    }
+    return total;
+}
+
+uint64_t NetfilterHook::decidedPackets() const {
+    std::lock_guard lock(m_mutex);
+    uint64_t total = m_decidedBefore;
+    for (const auto& queue : m_queues) {
+        total += queue->packets();
+    }
+    return total;
+}
+
+} // namespace ovlank

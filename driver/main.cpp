@@ -1,0 +1,45 @@
+// Ovlank: the packet filter daemon. Runs in the foreground until SIGTERM or SIGINT.
+#include "Daemon.h"
+#include "DaemonOptions.h"
+
+#include <sched.h>
+
+#include <iostream>
+#include <mutex>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+unsigned usableCores() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof(set), &set) != 0) {
+        return 1;
+    }
+    return static_cast<unsigned>(CPU_COUNT(&set));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::string_view program = argc > 0 ? argv[0] : "Ovlank";
+    std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const ovlank::ParsedOptions parsed = ovlank::parseDaemonOptions(args);
+    if (parsed.helpRequested) {
+        std::cout << ovlank::daemonUsage(program);
+        return 0;
+    }
+    if (!parsed.options) {
+        std::cerr << "Ovlank: " << parsed.error << "\n" << ovlank::daemonUsage(program);
+        return 2;
+    }
+    std::mutex logMutex;
+    auto log = [&logMutex](const std::string& line) {
+        std::lock_guard lock(logMutex);
+        std::cerr << "Ovlank: " << line << std::endl;
+    };
+    const unsigned queues = ovlank::effectiveQueueCount(*parsed.options, usableCores());
+    ovlank::Daemon daemon(*parsed.options, queues, log);
+    return daemon.run();
+}

@@ -1,0 +1,105 @@
+#include "DaemonProcess.h"
+
+#include "OvlankClient.h"
+#include "TestPaths.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace ovlank::test {
+
+DaemonProcess::DaemonProcess(std::string ns, std::vector<std::string> arguments,
+                             std::string logPath)
+    : m_ns(std::move(ns)), m_arguments(std::move(arguments)), m_logPath(std::move(logPath)) {}
+
+DaemonProcess::~DaemonProcess() {
+    if (m_pid > 0) {
+        kill9();
+    }
+}
+
+bool DaemonProcess::start(const std::string& devicePath) {
+    std::vector<std::string> argv = {"/usr/sbin/ip", "netns", "exec", m_ns,
+                                     std::string(tavrin::test::kBinDir) + "/Ovlank"};
+    if (::access(argv[0].c_str(), X_OK) != 0) {
+        argv[0] = "/sbin/ip";
+    }
+    argv.insert(argv.end(), m_arguments.begin(), m_arguments.end());
+    std::vector<char*> args;
+    for (auto& arg : argv) {
+        args.push_back(arg.data());
+    }
+    args.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, m_logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    const int spawned =
+        ::posix_spawn(&m_pid, argv[0].c_str(), &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        m_pid = -1;
+        return false;
+    }
+    // Ready means the device answers GET_VERSION.
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        int status = 0;
+        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            m_pid = -1;
+            return false;
+        }
+        OvlankClient client(devicePath);
+        if (client.connected() && client.version() == kDriverVersion) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+int DaemonProcess::wait() {
+    if (m_pid <= 0) {
+        return -1;
+    }
+    int status = 0;
+    while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    m_pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int DaemonProcess::terminate() {
+    if (m_pid <= 0) {
+        return -1;
+    }
+    ::kill(m_pid, SIGTERM);
+    return wait();
+}
+
+void DaemonProcess::kill9() {
+    if (m_pid > 0) {
+        ::kill(m_pid, SIGKILL);
+        wait();
+    }
+}
+
+std::string DaemonProcess::log() const {
+    std::ifstream file(m_logPath);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+} // namespace ovlank::test

@@ -1,0 +1,222 @@
+// Start-up, takeover, fail-open, clean exit and hostile clients.
+#include "DaemonFixture.h"
+#include "Traffic.h"
+
+#include <grp.h>
+#include <linux/capability.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+namespace ovlank::test {
+namespace {
+
+using Lifecycle = DaemonFixture;
+
+// In a child process: become an unprivileged user, optionally keeping the right
+// to open any file (so the socket's mode does not stop it and the daemon's own
+// check must), connect, ask for the version. Exit code 0: connect refused,
+// 1: connected but the daemon hung up, 2: the daemon answered, 3: set-up failed.
+int versionAsUnprivileged(const std::string& device, bool keepFileAccess) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (keepFileAccess && ::prctl(PR_SET_KEEPCAPS, 1) != 0) {
+            ::_exit(3);
+        }
+        if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+            ::setresuid(65534, 65534, 65534) != 0) {
+            ::_exit(3);
+        }
+        if (keepFileAccess) {
+            __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+            __user_cap_data_struct data[2] = {};
+            data[0].effective = data[0].permitted = 1u << CAP_DAC_OVERRIDE;
+            if (::syscall(SYS_capset, &header, data) != 0) {
+                ::_exit(3);
+            }
+        }
+        OvlankClient client(device);
+        if (!client.connected()) {
+            ::_exit(0);
+        }
+        ::_exit(client.version() ? 2 : 1);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(Lifecycle, RefusesUnprivilegedClientsAndSurvivesGarbage) {
+    struct stat info {};
+    ASSERT_EQ(::lstat(m_device.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(versionAsUnprivileged(m_device, false), 0);
+    EXPECT_EQ(versionAsUnprivileged(m_device, true), 1);
+    EXPECT_NE(m_daemon->log().find("refused a client running as uid 65534"), std::string::npos)
+        << m_daemon->log();
+
+    // Garbage frames: oversized, cut short, random bytes.
+    {
+        OvlankClient oversized(m_device);
+        const uint8_t head[12] = {0xE8, 0x60, 0x22, 0x43, 0, 0, 0x20, 0, 4, 0, 0, 0};
+        ASSERT_TRUE(oversized.sendRaw(head));
+        EXPECT_TRUE(oversized.closedByPeer());
+        OvlankClient cut(m_device);
+        ASSERT_TRUE(cut.sendRaw(std::span(head).first(7)));
+    }
+    std::mt19937 random(20240601);
+    for (int i = 0; i < 20; ++i) {
+        OvlankClient junk(m_device);
+        std::vector<uint8_t> bytes(random() % 300);
+        for (auto& byte : bytes) {
+            byte = static_cast<uint8_t>(random());
+        }
+        junk.sendRaw(bytes);
+    }
+
+    // 1000 random well-framed requests, with the twelve codes and others.
+    const uint32_t codes[] = {
+        START_IP_HOOK,   STOP_IP_HOOK,  ADD_FILTER,  CLEAR_FILTER,    GET_PACKET,
+        CLEAR_BANDWIDTH, SET_PORTS,     SET_LOCALIP, START_FILTERING, STOP_FILTERING,
+        GET_VERSION,     CHANGE_FILTER, 0,           0xFFFFFFFF,      0x43226000};
+    OvlankClient fuzz(m_device);
+    int answered = 0;
+    for (int i = 0; i < 1000; ++i) {
+        const uint32_t code = codes[random() % std::size(codes)];
+        std::vector<uint8_t> input(random() % 2 ? random() % 400 : random() % 8);
+        for (auto& byte : input) {
+            byte = static_cast<uint8_t>(random());
+        }
+        const auto outputLength =
+            static_cast<uint32_t>(random() % 2 ? random() % 600 : random() % 64);
+        if (fuzz.request(code, input, outputLength)) {
+            ++answered;
+        }
+    }
+    EXPECT_EQ(answered, 1000);
+    fuzz.simple(STOP_IP_HOOK);
+
+    OvlankClient next(m_device);
+    EXPECT_EQ(next.version(), kDriverVersion);
+}
+
+TEST_F(Lifecycle, CleanExitLeavesTheFirewallAsItWas) {
+    startHook();
+    const std::string during = m_hosts->iptablesSaveA();
+    EXPECT_NE(during.find(":" + m_chains + "_IN"), std::string::npos) << during;
+    EXPECT_NE(during.find("-A OUTPUT -j " + m_chains + "_OUT"), std::string::npos) << during;
+    EXPECT_NE(during.find("! -i lo -j " + m_chains + "_IN"), std::string::npos) << during;
+    const auto ping = runCommand(
+        {"ip", "netns", "exec", m_hosts->nsA(), "ping", "-c", "1", "-W", "2", m_hosts->addressB()});
+    EXPECT_EQ(ping.exitCode, 0);
+
+    m_client.reset();
+    EXPECT_EQ(m_daemon->terminate(), 0) << m_daemon->log();
+    EXPECT_EQ(m_hosts->iptablesSaveA(), m_iptablesBefore);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(m_device)));
+}
+
+TEST_F(Lifecycle, StopHookRemovesTheChainsAndStartUpRefusesASecondDaemon) {
+    startHook();
+    EXPECT_EQ(m_client->simple(STOP_IP_HOOK), STATUS_SUCCESS);
+    EXPECT_EQ(m_hosts->iptablesSaveA(), m_iptablesBefore);
+    startHook();
+
+    // Same device, other queue; same queue, other device: both refused, nothing changed.
+    const std::string before = m_hosts->iptablesSaveA();
+    DaemonProcess sameDevice(
+        m_hosts->nsA(),
+        {"--device", m_device, "--queue", std::to_string(m_queue + 7), "--chains", m_chains + "X"},
+        "/tmp/" + m_hosts->tag() + "-second.log");
+    EXPECT_FALSE(sameDevice.start(m_device + "-unused"));
+    DaemonProcess sameQueue(m_hosts->nsA(),
+                            {"--device", m_device + "2", "--queue", std::to_string(m_queue + 1),
+                             "--chains", m_chains + "Y"},
+                            "/tmp/" + m_hosts->tag() + "-third.log");
+    EXPECT_FALSE(sameQueue.start(m_device + "2"));
+    EXPECT_NE(sameDevice.log().find("another daemon already serves " + m_device), std::string::npos)
+        << sameDevice.log();
+    EXPECT_NE(
+        sameQueue.log().find("another daemon already uses queue " + std::to_string(m_queue + 1)),
+        std::string::npos)
+        << sameQueue.log();
+    EXPECT_EQ(m_hosts->iptablesSaveA(), before);
+    EXPECT_EQ(m_client->version(), kDriverVersion);
+    std::filesystem::remove(m_device + "2");
+    ::unlink(("/tmp/" + m_hosts->tag() + "-second.log").c_str());
+    ::unlink(("/tmp/" + m_hosts->tag() + "-third.log").c_str());
+}
+
+TEST_F(Lifecycle, KilledDaemonFailsOpenAndASuccessorTakesOver) {
+    startHook();
+    const auto& hosts = *m_hosts;
+    const int listener = tcpListener(hosts.nsB(), hosts.addressB(), 12001);
+    const int client = tcpConnect(hosts.nsA(), hosts.addressB(), 12001, 3000);
+    ASSERT_GE(client, 0);
+    const int server = acceptWithin(listener, 3000);
+    ASSERT_GE(server, 0);
+
+    constexpr size_t kTotal = 64u << 20;
+    std::atomic<size_t> written{0};
+    std::thread writer([&] {
+        std::vector<uint8_t> chunk(64 * 1024, 5);
+        while (written.load() < kTotal && sendAll(client, chunk.data(), chunk.size())) {
+            written.fetch_add(chunk.size());
+        }
+    });
+    std::atomic<size_t> received{0};
+    std::thread reader([&] {
+        std::vector<uint8_t> buffer(1 << 16);
+        while (received.load() < kTotal) {
+            const size_t got =
+                receiveBytes(server, std::min(buffer.size(), kTotal - received.load()), 10000);
+            if (got == 0) {
+                break;
+            }
+            received.fetch_add(got);
+        }
+    });
+    while (received.load() < kTotal / 8) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    m_client.reset();
+    m_daemon->kill9(); // chains stay behind, nobody reads the queues
+    writer.join();
+    reader.join();
+    EXPECT_EQ(received.load(), kTotal);
+
+    // A new daemon on the same device and queues replaces the chains left behind.
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(m_device)));
+    m_daemon = makeDaemon();
+    ASSERT_TRUE(m_daemon->start(m_device)) << m_daemon->log();
+    m_client = std::make_unique<OvlankClient>(m_device);
+    startHook();
+    const std::string rules = m_hosts->iptablesSaveA();
+    size_t jumps = 0;
+    for (size_t at = rules.find("-j " + m_chains + "_IN\n"); at != std::string::npos;
+         at = rules.find("-j " + m_chains + "_IN\n", at + 1)) {
+        ++jumps;
+    }
+    EXPECT_EQ(jumps, 1u) << rules;
+    const auto ping = runCommand(
+        {"ip", "netns", "exec", hosts.nsA(), "ping", "-c", "1", "-W", "2", hosts.addressB()});
+    EXPECT_EQ(ping.exitCode, 0);
+    EXPECT_EQ(m_daemon->terminate(), 0);
+    EXPECT_EQ(m_hosts->iptablesSaveA(), m_iptablesBefore);
+    for (int fd : {listener, client, server}) {
+        ::close(fd);
+    }
+}
+
+} // namespace
+} // namespace ovlank::test

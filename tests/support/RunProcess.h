@@ -1,0 +1,82 @@
+// Runs a program as a child process, without a shell, and collects its exit
+// status and both output streams. For tests that drive real executables.
+#pragma once
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace tavrin::test {
+
+struct ProcessResult {
+    int exitStatus = -1; // -1 when the program could not be started or was killed
+    std::string out;
+    std::string err;
+};
+
+inline ProcessResult runProcess(const std::vector<std::string>& args) {
+    ProcessResult result;
+    int outPipe[2];
+    int errPipe[2];
+    if (::pipe2(outPipe, O_CLOEXEC) != 0)
+        return result;
+    if (::pipe2(errPipe, O_CLOEXEC) != 0) {
+        ::close(outPipe[0]);
+        ::close(outPipe[1]);
+        return result;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
+    std::vector<char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    const int spawned = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(outPipe[1]);
+    ::close(errPipe[1]);
+    if (spawned == 0) {
+        pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+        std::string* sinks[2] = {&result.out, &result.err};
+        int open = 2;
+        while (open > 0) {
+            if (::poll(fds, 2, -1) < 0) {
+                if (errno == EINTR)
+                    continue;
+                break;
+            }
+            for (int i = 0; i < 2; ++i) {
+                if (fds[i].fd < 0 || fds[i].revents == 0)
+                    continue;
+                char buffer[4096];
+                const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+                if (n > 0) {
+                    sinks[i]->append(buffer, static_cast<size_t>(n));
+                } else if (n == 0 || errno != EINTR) {
+                    fds[i].fd = -1;
+                    --open;
+                }
+            }
+        }
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        if (WIFEXITED(status))
+            result.exitStatus = WEXITSTATUS(status);
+    }
+    ::close(outPipe[0]);
+    ::close(errPipe[0]);
+    return result;
+}
+
+} // namespace tavrin::test
