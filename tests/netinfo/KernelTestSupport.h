@@ -200,12 +200,23 @@ private:
     Fd m_out;
 };
 
-// Kills and reaps a process this test adopted (as child subreaper).
-inline void killAdopted(pid_t pid) {
-    if (pid > 0) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
+// A process this test adopted (as child subreaper): killed and reaped when the
+// scope ends, whether the test passed or not.
+class Adopted {
+public:
+    explicit Adopted(pid_t pid) : m_pid(pid) {}
+    ~Adopted() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
     }
-}
+    Adopted(const Adopted&) = delete;
+    Adopted& operator=(const Adopted&) = delete;
+    pid_t pid() const { return m_pid; }
+
+private:
+    pid_t m_pid;
+};
 
 } // namespace tavrin::test

@@ -44,6 +44,13 @@ const TcpConnection* findListener(const NetworkInfo& info, uint16_t port) {
     return info.connections().find(key);
 }
 
+// The listener's owner; -2 when there is no such listener, so that a missing record
+// fails the comparison instead of crashing the test.
+int32_t listenerOwner(const NetworkInfo& info, uint16_t port) {
+    const TcpConnection* listener = findListener(info, port);
+    return listener == nullptr ? -2 : listener->processId;
+}
+
 std::string ownExecutableName() {
     return std::string(fileNameOfPath(processExecutablePath(static_cast<int32_t>(::getpid()))));
 }
@@ -231,6 +238,7 @@ TEST_F(NetworkInfoKernelTest, CountsCapturedPacketsOnTheirConnection) {
     EXPECT_EQ(serverEnd->upBytes, fromServer);
     EXPECT_EQ(clientEnd->downBytes, 0u);
     EXPECT_EQ(serverEnd->downBytes, 0u);
+    ASSERT_NE(findListener(*m_info, serverPort), nullptr);
     EXPECT_EQ(findListener(*m_info, serverPort)->upBytes, 0u);
 
     // The next refresh makes them the last period's figures and starts again at 0.
@@ -239,7 +247,9 @@ TEST_F(NetworkInfoKernelTest, CountsCapturedPacketsOnTheirConnection) {
     ASSERT_NE(clientEnd, nullptr);
     EXPECT_EQ(clientEnd->lastUpBytes, fromClient);
     EXPECT_EQ(clientEnd->upBytes, 0u);
-    EXPECT_EQ(findLoopback(*m_info, serverPort, clientPort)->lastUpBytes, fromServer);
+    serverEnd = findLoopback(*m_info, serverPort, clientPort);
+    ASSERT_NE(serverEnd, nullptr);
+    EXPECT_EQ(serverEnd->lastUpBytes, fromServer);
 }
 
 TEST_F(NetworkInfoKernelTest, CutConnectionEndsARealConnection) {
@@ -285,7 +295,7 @@ TEST_F(NetworkInfoKernelTest, FollowsProcessesThatStartAndEndBetweenRefreshes) {
     const pid_t pid = peer->pid();
     ASSERT_TRUE(m_info->refresh());
     ASSERT_NE(findListener(*m_info, port), nullptr);
-    EXPECT_EQ(findListener(*m_info, port)->processId, pid);
+    EXPECT_EQ(listenerOwner(*m_info, port), pid);
     EXPECT_EQ(m_info->processTable().processDisplayName(pid), "netinfo_peer");
 
     // Ended since: its socket and its process are gone.
@@ -310,15 +320,14 @@ TEST_F(NetworkInfoKernelTest, ASocketHandedToAnotherProcessGetsItsNewOwner) {
     Peer parent(NETINFO_PEER);
     const auto port = static_cast<uint16_t>(parent.commandNumber("listen"));
     ASSERT_TRUE(m_info->refresh());
-    EXPECT_EQ(findListener(*m_info, port)->processId, parent.pid());
-    const pid_t child = parent.commandNumber("fork");
+    EXPECT_EQ(listenerOwner(*m_info, port), parent.pid());
+    const test::Adopted child(parent.commandNumber("fork"));
     ASSERT_TRUE(m_info->refresh());
-    EXPECT_EQ(findListener(*m_info, port)->processId, std::min(parent.pid(), child));
+    EXPECT_EQ(listenerOwner(*m_info, port), std::min(parent.pid(), child.pid()));
     parent.end();
     ASSERT_TRUE(m_info->refresh());
     ASSERT_NE(findListener(*m_info, port), nullptr);
-    EXPECT_EQ(findListener(*m_info, port)->processId, child);
-    test::killAdopted(child);
+    EXPECT_EQ(listenerOwner(*m_info, port), child.pid());
 
     // Passed over a unix socket to a process that was already known.
     Peer sender(NETINFO_PEER);
@@ -327,13 +336,13 @@ TEST_F(NetworkInfoKernelTest, ASocketHandedToAnotherProcessGetsItsNewOwner) {
     const auto passed = static_cast<uint16_t>(sender.commandNumber("listen"));
     ASSERT_EQ(receiver.command("unix-listen " + channel), "ok");
     ASSERT_TRUE(m_info->refresh());
-    EXPECT_EQ(findListener(*m_info, passed)->processId, sender.pid());
+    EXPECT_EQ(listenerOwner(*m_info, passed), sender.pid());
     ASSERT_EQ(sender.command("pass " + channel), "ok");
     ASSERT_EQ(receiver.command("receive"), "ok");
     ASSERT_TRUE(m_info->refresh());
     ASSERT_TRUE(m_info->refresh());
     ASSERT_NE(findListener(*m_info, passed), nullptr);
-    EXPECT_EQ(findListener(*m_info, passed)->processId, receiver.pid());
+    EXPECT_EQ(listenerOwner(*m_info, passed), receiver.pid());
 }
 
 TEST_F(NetworkInfoKernelTest, ANewSocketInAReusedDescriptorIsFoundThoughTheCountStayed) {
@@ -345,7 +354,9 @@ TEST_F(NetworkInfoKernelTest, ANewSocketInAReusedDescriptorIsFoundThoughTheCount
     ASSERT_EQ(server.command("accept"), "ok");
     ASSERT_TRUE(m_info->refresh());
     ASSERT_TRUE(m_info->refresh());
-    EXPECT_EQ(findLoopback(*m_info, first, static_cast<uint16_t>(port))->processId, client.pid());
+    const TcpConnection* before = findLoopback(*m_info, first, static_cast<uint16_t>(port));
+    ASSERT_NE(before, nullptr);
+    EXPECT_EQ(before->processId, client.pid());
 
     // Same descriptor number, same count, a socket the index has never seen.
     const auto second =
