@@ -9,6 +9,8 @@ namespace tavrin::ctl {
 // Subcommands, one declaration per file.
 extern const Subcommand kConnectionsCommand;
 extern const Subcommand kPortSpecCommand;
+extern const Subcommand kCommandsCommand;
+extern const Subcommand kShowCommand;
 } // namespace tavrin::ctl
 
 namespace {
@@ -19,6 +21,8 @@ const Subcommand kSubcommands[] = {
     {"help", "", "show this list", nullptr},
     tavrin::ctl::kConnectionsCommand,
     tavrin::ctl::kPortSpecCommand,
+    tavrin::ctl::kShowCommand,
+    tavrin::ctl::kCommandsCommand,
 };
 
 void printUsage(std::FILE* out) {

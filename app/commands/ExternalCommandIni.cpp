@@ -1,0 +1,193 @@
+#include "ExternalCommandIni.h"
+
+#include "TextEncoding.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+
+namespace tavrin::commands {
+
+namespace {
+
+// Leading white space, an optional sign, digits up to the first non-digit; no digits
+// give 0. Values past the int range stop at its ends.
+int leadingInt(std::string_view s) {
+    size_t i = 0;
+    while (i < s.size() && (s[i] == ' ' || (s[i] >= '\t' && s[i] <= '\r')))
+        ++i;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
+        negative = s[i] == '-';
+        ++i;
+    }
+    long long value = 0;
+    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
+        value = value * 10 + (s[i] - '0');
+        if (value > static_cast<long long>(INT_MAX) + 1)
+            value = static_cast<long long>(INT_MAX) + 1;
+    }
+    if (negative)
+        value = -value;
+    return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
+}
+
+bool hasLineBreak(std::string_view s) {
+    return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+} // namespace
+
+ExternalCommandIni::ExternalCommandIni(settings::FileSystem& fs, Messages& messages,
+                                       std::string path)
+    : m_fs(fs), m_messages(messages), m_path(std::move(path)) {}
+
+std::vector<ExternalCommand> ExternalCommandIni::defaultCommands() {
+    // The names are the program's own; the command lines are this system's tools,
+    // each of which ends by itself.
+    return {
+        {1, 0, "ping[CM](&P)", "ping -c 4 %RemoteAddr%", kTargetTcpConnectionMonitor},
+        {1, 0, "tracert[CM](&T)", "traceroute %RemoteAddr%", kTargetTcpConnectionMonitor},
+        {1, 0, "net send[CM](&N)", "logger -n %RemoteAddr% \"%UserIn%\"",
+         kTargetTcpConnectionMonitor},
+        {1, 0, "ping src[PM](&P)", "ping -c 4 %SrcAddr%", kTargetPacketMonitor},
+        {1, 0, "tracert src[PM](&T)", "traceroute %SrcAddr%", kTargetPacketMonitor},
+        {1, 0, "ping dest[PM](&I)", "ping -c 4 %DestAddr%", kTargetPacketMonitor},
+        {1, 0, "tracert dest[PM](&R)", "traceroute %DestAddr%", kTargetPacketMonitor},
+        {0, 0, "netstat", "ss -tuan", kTargetTcpConnectionMonitor},
+    };
+}
+
+bool ExternalCommandIni::isStorable(const ExternalCommand& command) {
+    return command.name.find(',') == std::string::npos && !hasLineBreak(command.name) &&
+           !hasLineBreak(command.commandLine);
+}
+
+std::vector<ExternalCommand> ExternalCommandIni::parse(std::string_view text) {
+    std::vector<ExternalCommand> commands;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string_view::npos)
+            end = text.size();
+        std::string_view line = text.substr(start, end - start);
+        start = end + 1;
+        // Files of the Windows version end their lines with CR LF.
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+
+        std::string_view fields[4];
+        bool complete = true;
+        for (std::string_view& field : fields) {
+            const size_t comma = line.find(',');
+            if (comma == std::string_view::npos) {
+                complete = false;
+                break;
+            }
+            field = line.substr(0, comma);
+            line.remove_prefix(comma + 1);
+        }
+        if (!complete)
+            continue;
+        ExternalCommand command;
+        command.addToMenu = leadingInt(fields[0]);
+        command.showWindow = leadingInt(fields[1]);
+        command.target = leadingInt(fields[2]);
+        command.name = std::string(fields[3]);
+        command.commandLine = std::string(line);
+        commands.push_back(std::move(command));
+    }
+    return commands;
+}
+
+std::string ExternalCommandIni::format(const std::vector<ExternalCommand>& commands) {
+    std::string text = kExternalCommandHeader;
+    text.push_back('\n');
+    for (const ExternalCommand& c : commands) {
+        text.append(std::to_string(c.addToMenu)).push_back(',');
+        text.append(std::to_string(c.showWindow)).push_back(',');
+        text.append(std::to_string(c.target)).push_back(',');
+        text.append(c.name).push_back(',');
+        text.append(c.commandLine).push_back('\n');
+    }
+    return text;
+}
+
+int ExternalCommandIni::load() {
+    m_records.clear();
+    m_unreadable = false;
+    std::string bytes;
+    m_lastError = m_fs.readFile(m_path, bytes);
+    if (m_lastError) {
+        m_unreadable = m_lastError != std::errc::no_such_file_or_directory;
+        m_records = defaultCommands();
+        return 0;
+    }
+    m_records = parse(settings::decodeFileText(bytes));
+    return 1;
+}
+
+void ExternalCommandIni::failSave(std::error_code ec) {
+    m_lastError = ec;
+    m_messages.show(m_path + "の保存に失敗。");
+}
+
+int ExternalCommandIni::save() {
+    const settings::FileStatus status = m_fs.status(m_path);
+    if (status.exists && (!status.regular || status.readOnly)) {
+        failSave(std::make_error_code(std::errc::permission_denied));
+        return 0;
+    }
+    if (m_unreadable && status.exists) {
+        failSave(std::make_error_code(std::errc::io_error));
+        return 0;
+    }
+    if (std::error_code ec = settings::replaceFileDurably(m_fs, m_path, format(m_records))) {
+        failSave(ec);
+        return 0;
+    }
+    m_lastError.clear();
+    m_unreadable = false;
+    return 1;
+}
+
+bool ExternalCommandIni::add(const ExternalCommand& command) {
+    if (!isStorable(command))
+        return false;
+    m_records.push_back(command);
+    return true;
+}
+
+bool ExternalCommandIni::remove(size_t index) {
+    if (index >= m_records.size())
+        return false;
+    m_records.erase(m_records.begin() + static_cast<std::ptrdiff_t>(index));
+    return true;
+}
+
+bool ExternalCommandIni::replace(size_t index, const ExternalCommand& command) {
+    if (index >= m_records.size() || !isStorable(command))
+        return false;
+    m_records[index] = command;
+    return true;
+}
+
+int ExternalCommandIni::count(int target) const {
+    return static_cast<int>(std::count_if(m_records.begin(), m_records.end(), [&](const auto& c) {
+        return target == kTargetAny || c.target == target;
+    }));
+}
+
+const ExternalCommand* ExternalCommandIni::menuCommand(int target, int n) const {
+    if (n < 0)
+        return nullptr;
+    for (const ExternalCommand& c : m_records) {
+        if (c.addToMenu == 0 || (target != kTargetAny && c.target != target))
+            continue;
+        if (n-- == 0)
+            return &c;
+    }
+    return nullptr;
+}
+
+} // namespace tavrin::commands

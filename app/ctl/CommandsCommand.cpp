@@ -1,0 +1,55 @@
+// tavrinctl commands [FILE]: lists the external commands of an ExternalCommand.ini.
+#include "ExternalCommandIni.h"
+#include "PosixFileSystem.h"
+#include "Subcommand.h"
+
+#include <cstring>
+
+namespace tavrin::ctl {
+
+namespace {
+
+const char* targetText(int target) {
+    switch (target) {
+    case commands::kTargetTcpConnectionMonitor: return "TCP connection monitor";
+    case commands::kTargetPacketMonitor: return "packet monitor";
+    default: return "no monitor";
+    }
+}
+
+} // namespace
+
+namespace {
+
+int runCommands(int argc, char** argv) {
+    if (argc > 2 || (argc == 2 && argv[1][0] == '-' && argv[1][1] != '\0')) {
+        std::fprintf(stderr, "usage: tavrinctl commands [FILE]\n");
+        return kExitUsage;
+    }
+    const std::string path = argc == 2 ? argv[1] : commands::kExternalCommandFile;
+    settings::PosixFileSystem fs;
+    StreamMessages messages(stderr, Answer::No);
+    commands::ExternalCommandIni store(fs, messages, path);
+    if (store.load() == 0) {
+        std::fprintf(stderr, "tavrinctl commands: cannot read %s: %s\n", path.c_str(),
+                     store.lastError().message().c_str());
+        return kExitFailure;
+    }
+    std::printf("%zu commands in %s\n", store.records().size(), path.c_str());
+    size_t position = 0;
+    for (const commands::ExternalCommand& c : store.records()) {
+        std::printf("%zu. %s\n", ++position, c.name.c_str());
+        std::printf("   command line: %s\n", c.commandLine.c_str());
+        std::printf("   in menu: %s, target: %d (%s), show window: %d\n",
+                    c.addToMenu != 0 ? "yes" : "no", c.target, targetText(c.target), c.showWindow);
+    }
+    return kExitOk;
+}
+
+} // namespace
+
+extern const Subcommand kCommandsCommand = {
+    "commands", "[FILE]", "list the external commands of FILE (./ExternalCommand.ini)",
+    runCommands};
+
+} // namespace tavrin::ctl

@@ -1,0 +1,86 @@
+#include "FilePrivateProfile.h"
+
+#include "TextEncoding.h"
+
+namespace tavrin::settings {
+
+bool FilePrivateProfile::load(const std::string& file, ProfileDocument& out) {
+    std::string bytes;
+    m_lastError = m_fs.readFile(file, bytes);
+    if (m_lastError == std::errc::no_such_file_or_directory) {
+        m_lastError.clear();
+        out = ProfileDocument{};
+        return true;
+    }
+    if (m_lastError)
+        return false;
+    out = ProfileDocument::parse(decodeFileText(bytes));
+    return true;
+}
+
+const ProfileDocument* FilePrivateProfile::document(const std::string& file,
+                                                    ProfileDocument& scratch) {
+    if (auto it = m_pending.find(file); it != m_pending.end())
+        return &it->second;
+    if (!load(file, scratch))
+        return nullptr;
+    return &scratch;
+}
+
+uint32_t FilePrivateProfile::getSectionNames(std::span<char> buffer, const std::string& file) {
+    ProfileDocument scratch;
+    const ProfileDocument* doc = document(file, scratch);
+    if (doc == nullptr)
+        return fillStringList(buffer, {});
+    return doc->sectionNames(buffer);
+}
+
+uint32_t FilePrivateProfile::getSection(std::string_view section, std::span<char> buffer,
+                                        const std::string& file) {
+    ProfileDocument scratch;
+    const ProfileDocument* doc = document(file, scratch);
+    if (doc == nullptr)
+        return fillStringList(buffer, {});
+    return doc->section(section, buffer);
+}
+
+bool FilePrivateProfile::writeString(std::string_view section, std::string_view key,
+                                     std::string_view value, const std::string& file) {
+    auto it = m_pending.find(file);
+    if (it == m_pending.end()) {
+        ProfileDocument doc;
+        // A file we cannot read is never overwritten by one built without it.
+        if (!load(file, doc))
+            return false;
+        it = m_pending.emplace(file, std::move(doc)).first;
+    }
+    return it->second.writeString(section, key, value);
+}
+
+void FilePrivateProfile::beginNewFile(const std::string& file) {
+    m_pending[file] = ProfileDocument{};
+}
+
+bool FilePrivateProfile::flush(const std::string& file) {
+    auto it = m_pending.find(file);
+    if (it == m_pending.end()) {
+        m_lastError.clear();
+        return true;
+    }
+    const FileStatus status = m_fs.status(file);
+    if (status.exists && (!status.regular || status.readOnly)) {
+        // The user protected the file; replacing it by a rename would ignore that.
+        m_pending.erase(it);
+        m_lastError = std::make_error_code(std::errc::permission_denied);
+        return false;
+    }
+    m_lastError = replaceFileDurably(m_fs, file, it->second.serialize());
+    m_pending.erase(it);
+    return !m_lastError;
+}
+
+void FilePrivateProfile::discard(const std::string& file) {
+    m_pending.erase(file);
+}
+
+} // namespace tavrin::settings

@@ -1,0 +1,41 @@
+// PrivateProfile on real files. Files are read as UTF-8, or as CP932 when they are
+// not valid UTF-8 (files of the Windows version), and always written as UTF-8.
+#pragma once
+
+#include "FileSystem.h"
+#include "PrivateProfile.h"
+#include "ProfileDocument.h"
+
+#include <map>
+#include <system_error>
+
+namespace tavrin::settings {
+
+class FilePrivateProfile final : public PrivateProfile {
+public:
+    explicit FilePrivateProfile(FileSystem& fs) : m_fs(fs) {}
+
+    uint32_t getSectionNames(std::span<char> buffer, const std::string& file) override;
+    uint32_t getSection(std::string_view section, std::span<char> buffer,
+                        const std::string& file) override;
+    bool writeString(std::string_view section, std::string_view key, std::string_view value,
+                     const std::string& file) override;
+    void beginNewFile(const std::string& file) override;
+    bool flush(const std::string& file) override;
+    void discard(const std::string& file) override;
+
+    // Why the last read or flush of a file failed; empty after a success or a
+    // missing file on reading.
+    std::error_code lastError() const { return m_lastError; }
+
+private:
+    // The file as the next read sees it: pending writes, else the file on disk.
+    const ProfileDocument* document(const std::string& file, ProfileDocument& scratch);
+    bool load(const std::string& file, ProfileDocument& out);
+
+    FileSystem& m_fs;
+    std::map<std::string, ProfileDocument> m_pending;
+    std::error_code m_lastError;
+};
+
+} // namespace tavrin::settings

@@ -1,0 +1,32 @@
+#include "FileSystem.h"
+
+namespace tavrin::settings {
+
+std::string parentDirectory(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
+}
+
+std::string temporaryFileFor(const std::string& path) {
+    return path + ".tmp";
+}
+
+std::error_code replaceFileDurably(FileSystem& fs, const std::string& path,
+                                   std::string_view bytes) {
+    const std::string temporary = temporaryFileFor(path);
+    if (std::error_code ec = fs.writeNewFile(temporary, bytes)) {
+        fs.remove(temporary);
+        return ec;
+    }
+    if (std::error_code ec = fs.rename(temporary, path)) {
+        fs.remove(temporary);
+        return ec;
+    }
+    return fs.syncDirectory(parentDirectory(path));
+}
+
+} // namespace tavrin::settings

@@ -1,0 +1,236 @@
+#include "IniFileReader.h"
+
+#include "CommonSettingsIo.h"
+#include "IniLine.h"
+#include "PortSpec.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <string_view>
+
+namespace tavrin::settings {
+
+namespace {
+
+using Fetch = std::function<uint32_t(std::span<char>)>;
+
+// Runs a profile read into a buffer that grows while the read reports it too
+// small; nullopt when even the largest buffer is too small.
+std::optional<std::vector<std::string>> fetchStrings(const Fetch& fetch, size_t initialSize) {
+    std::vector<char> buffer(initialSize);
+    for (;;) {
+        // Whatever the count says, the strings are taken only from inside the buffer.
+        const size_t n = std::min<size_t>(fetch(buffer), buffer.size() - 1);
+        buffer.back() = '\0';
+        if (n + 2 != buffer.size()) {
+            std::vector<std::string> out;
+            for (size_t i = 0; i < n;) {
+                const std::string_view s(buffer.data() + i);
+                out.emplace_back(s);
+                i += s.size() + 1;
+            }
+            return out;
+        }
+        if (buffer.size() >= kMaxBufferSize)
+            return std::nullopt;
+        buffer.assign(std::min(buffer.size() * 4, kMaxBufferSize), '\0');
+    }
+}
+
+uint16_t protocolFrom(int32_t value) {
+    // Out-of-range numbers must not wrap to 0, which would match every protocol.
+    return value >= 0 && value <= 0xFFFF ? static_cast<uint16_t>(value) : uint16_t{0xFFFF};
+}
+
+struct PacketContext {
+    const AdapterList& adapters;
+    Messages& messages;
+    bool& allIpMark;
+    bool portsCut = false;
+};
+
+void appendPorts(std::vector<PortRange>& ports, const IniLine& line, PacketContext& ctx) {
+    for (const std::string& item : line.items) {
+        if (item.empty())
+            continue;
+        if (ports.size() >= kMaxPortRanges) {
+            ctx.portsCut = true;
+            return;
+        }
+        ports.push_back(ParsePortSpec(item));
+    }
+}
+
+int32_t directionFrom(const std::string& text, Messages& messages) {
+    if (text == "UP")
+        return kDirectionUp;
+    if (text == "DOWN")
+        return kDirectionDown;
+    if (text == "OTHER")
+        return kDirectionOther;
+    messages.show(std::string(kMessageInvalidDirectionPrefix) + text);
+    return -1;
+}
+
+void applyCommonFilterLine(CommonFilter& f, std::string_view key, const std::string& value) {
+    if (key == "DROP")
+        f.drop = iniBool(value) ? 1 : 0;
+    else if (key == "DROP_SYN_ONLY")
+        f.dropSynOnly = iniBool(value) ? 1 : 0;
+    else if (key == "BANDWIDTH")
+        f.bandwidth = iniInt(value);
+    else if (key == "DO_BAND")
+        f.doBand = iniBool(value) ? 1 : 0;
+    else if (key == "MINIMUM_PACKET_SIZE")
+        f.minimumPacketSize = iniInt(value);
+    else if (key == "AVAILABLE")
+        f.available = iniBool(value) ? 1 : 0;
+    else if (key == "COMMENT")
+        f.comment = value;
+    else if (key == "FILTER_NAME")
+        f.filterName = value;
+}
+
+void applyPacketLine(PacketFilter& f, const IniLine& line, PacketContext& ctx) {
+    const std::string_view key = line.key;
+    const std::string* value = line.firstValue();
+    if (value == nullptr)
+        return;
+    if (key == "OTHER_PORT") {
+        appendPorts(f.otherPorts, line, ctx);
+    } else if (key == "MY_PORT") {
+        appendPorts(f.myPorts, line, ctx);
+    } else if (key == "PROTOCOL") {
+        f.protocol = protocolFrom(iniInt(*value));
+    } else if (key == "ADAPTER_NAME") {
+        f.adapterIndex = ctx.adapters.indexByName(*value);
+    } else if (key == "ADAPTER_INDEX") {
+        f.adapterIndex = iniInt(*value);
+    } else if (key == "OTHER_IP") {
+        f.otherIp = iniAddress(*value);
+    } else if (key == "MY_IP") {
+        f.myIp = iniAddress(*value);
+    } else if (key == "IS_MY_IP") {
+        f.isMyIp = iniBool(*value) ? 1 : 0;
+    } else if (key == "OTHER_IP_MASK") {
+        // Files of the oldest format meant "every remote address" this way.
+        f.otherIpMask = ctx.allIpMark && f.otherIp == 0 ? 0 : iniAddress(*value);
+    } else if (key == "IS_OTHER_ALL_IP") {
+        f.otherIpMask = 0;
+        ctx.allIpMark = true;
+    } else if (key == "IS_OTHER_ALL_PORT") {
+        f.isOtherAllPort = iniBool(*value) ? 1 : 0;
+    } else if (key == "MY_IP_MASK") {
+        f.myIpMask = iniAddress(*value);
+    } else if (key == "IS_MY_ALL_PORT") {
+        f.isMyAllPort = iniBool(*value) ? 1 : 0;
+    } else if (key == "DIR") {
+        f.direction = directionFrom(*value, ctx.messages);
+    } else if (key == "APPNAME") {
+        f.appName = *value;
+    } else if (key == "ID") {
+        f.id = iniInt(*value);
+    } else {
+        applyCommonFilterLine(f, key, *value);
+    }
+}
+
+void applyDynamicLine(DynamicFilter& f, const IniLine& line) {
+    const std::string_view key = line.key;
+    const std::string* value = line.firstValue();
+    if (value == nullptr)
+        return;
+    if (key == "TARGET_FILTER_ID") {
+        for (const std::string& item : line.items)
+            if (!item.empty())
+                f.targetFilterIds.push_back(iniInt(item));
+    } else if (key == "TRIGGER_RUNNING_PROCESS_NAME") {
+        f.runningProcessName = *value;
+    } else if (key == "TRIGGER_CONNECTING_PROCESS_NAME") {
+        f.connectingProcessName = *value;
+    } else if (key == "TRIGGER_TOTAL_UP_BANDWIDTH_LOW") {
+        f.totalUpLow = iniInt(*value);
+    } else if (key == "TRIGGER_TOTAL_UP_BANDWIDTH_HIGH") {
+        f.totalUpHigh = iniInt(*value);
+    } else if (key == "TRIGGER_TOTAL_DOWN_BANDWIDTH_LOW") {
+        f.totalDownLow = iniInt(*value);
+    } else if (key == "TRIGGER_TOTAL_DOWN_BANDWIDTH_HIGH") {
+        f.totalDownHigh = iniInt(*value);
+    } else if (key == "TRIGGER_FILTER_BANDWIDTH_LOW") {
+        f.filterBandwidthLow = iniInt(*value);
+    } else if (key == "TRIGGER_FILTER_BANDWIDTH_HIGH") {
+        f.filterBandwidthHigh = iniInt(*value);
+    } else if (key == "TRIGGER_FILTER_BANDWIDTH_ID") {
+        f.triggerFilterId = iniInt(*value);
+    } else {
+        applyCommonFilterLine(f, key, *value);
+    }
+}
+
+std::string numbered(const char* prefix, int n) {
+    return prefix + std::to_string(n);
+}
+
+} // namespace
+
+bool IniFileReader::ReadIniFile(IniFileObject& model, const std::string& file) {
+    const auto names =
+        fetchStrings([&](std::span<char> b) { return m_profile.getSectionNames(b, file); },
+                     kSectionNamesBufferSize);
+    if (!names) {
+        m_messages.show(kMessageSectionBufferTooSmall, kCaptionConfirm);
+        return false;
+    }
+    if (names->empty())
+        return false;
+
+    // The mark of the oldest format lasts for the rest of the file.
+    bool allIpMark = false;
+    int packetCounter = 1;
+    int dynamicCounter = 1;
+    for (const std::string& name : *names) {
+        const auto lines =
+            fetchStrings([&](std::span<char> b) { return m_profile.getSection(name, b, file); },
+                         kSectionDataBufferSize);
+        if (!lines) {
+            m_messages.show(kMessageDataBufferTooSmall, kCaptionConfirm);
+            return false;
+        }
+
+        if (name == kCommonSectionName) {
+            for (const std::string& line : *lines)
+                applyCommonLine(model.Common(), IniLine::parse(line));
+        } else if (name == numbered("PacketFilter", packetCounter) ||
+                   name == numbered("DirTrellin", packetCounter) ||
+                   name == numbered("DirAppFilter", packetCounter)) {
+            PacketFilter filter;
+            PacketContext ctx{m_adapters, m_messages, allIpMark};
+            for (const std::string& line : *lines)
+                applyPacketLine(filter, IniLine::parse(line), ctx);
+            if (ctx.portsCut) {
+                char text[512];
+                std::snprintf(text, sizeof text, kMessageTooManyPortsFormat,
+                              filter.filterName.c_str());
+                m_messages.show(text);
+            }
+            // IDs must stay unique within the list and within 1 to 63; others get a
+            // free one when the filter is added.
+            if (filter.id < CommonFilter::kLowestId || filter.id > CommonFilter::kHighestId ||
+                model.FindPacketFilterById(filter.id) != nullptr)
+                filter.id = 0;
+            model.AddPacketFilter(filter);
+            ++packetCounter;
+        } else if (name == numbered("DynamicFilter", dynamicCounter)) {
+            DynamicFilter filter;
+            for (const std::string& line : *lines)
+                applyDynamicLine(filter, IniLine::parse(line));
+            filter.id = 0;
+            model.AddDynamicFilter(filter);
+            ++dynamicCounter;
+        }
+    }
+    return true;
+}
+
+} // namespace tavrin::settings

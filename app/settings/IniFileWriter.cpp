@@ -1,0 +1,97 @@
+#include "IniFileWriter.h"
+
+#include "CommonSettingsIo.h"
+#include "IniLine.h"
+#include "PortSpec.h"
+
+namespace tavrin::settings {
+
+std::string iniText(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c == '\r' || c == '\n' || c == '\0')
+            c = ' ';
+    // Blanks at either end would be dropped on reading; the file says what it means.
+    const size_t first = out.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return {};
+    return out.substr(first, out.find_last_not_of(" \t") - first + 1);
+}
+
+const char* directionText(int32_t direction) {
+    switch (direction) {
+    case kDirectionUp: return "UP";
+    case kDirectionDown: return "DOWN";
+    default: return "OTHER";
+    }
+}
+
+bool IniFileWriter::WriteIniFile(bool commonOnly, const IniFileObject& model,
+                                 const std::string& file) {
+    bool ok = writeCommonSection(m_profile, model.Common(), file);
+    if (!commonOnly) {
+        int n = 0;
+        for (const auto& f : model.PacketFilters()) {
+            const std::string section = "PacketFilter" + std::to_string(++n);
+            auto put = [&](const char* key, const std::string& value) {
+                ok = m_profile.writeString(section, key, value, file) && ok;
+            };
+            put("PROTOCOL", std::to_string(f->protocol));
+            put("ADAPTER_NAME", iniText(m_adapters.nameByIndex(f->adapterIndex)));
+            put("OTHER_IP", iniAddressText(f->otherIp));
+            put("MY_IP", iniAddressText(f->myIp));
+            put("IS_MY_IP", iniBoolText(f->isMyIp));
+            put("OTHER_IP_MASK", iniAddressText(f->otherIpMask));
+            put("OTHER_PORT", FormatPortList(f->otherPorts));
+            put("IS_OTHER_ALL_PORT", iniBoolText(f->isOtherAllPort));
+            put("MY_IP_MASK", iniAddressText(f->myIpMask));
+            put("MY_PORT", FormatPortList(f->myPorts));
+            put("IS_MY_ALL_PORT", iniBoolText(f->isMyAllPort));
+            put("DROP", iniBoolText(f->drop));
+            put("DROP_SYN_ONLY", iniBoolText(f->dropSynOnly));
+            put("BANDWIDTH", std::to_string(f->bandwidth));
+            put("DO_BAND", iniBoolText(f->doBand));
+            put("MINIMUM_PACKET_SIZE", std::to_string(f->minimumPacketSize));
+            put("DIR", directionText(f->direction));
+            put("AVAILABLE", iniBoolText(f->available));
+            put("COMMENT", iniText(f->comment));
+            put("APPNAME", iniText(f->appName));
+            put("FILTER_NAME", iniText(f->filterName));
+            put("ID", std::to_string(f->id));
+        }
+        n = 0;
+        for (const auto& f : model.DynamicFilters()) {
+            const std::string section = "DynamicFilter" + std::to_string(++n);
+            auto put = [&](const char* key, const std::string& value) {
+                ok = m_profile.writeString(section, key, value, file) && ok;
+            };
+            put("DROP", iniBoolText(f->drop));
+            put("DROP_SYN_ONLY", iniBoolText(f->dropSynOnly));
+            put("BANDWIDTH", std::to_string(f->bandwidth));
+            put("DO_BAND", iniBoolText(f->doBand));
+            put("MINIMUM_PACKET_SIZE", std::to_string(f->minimumPacketSize));
+            put("AVAILABLE", iniBoolText(f->available));
+            put("COMMENT", iniText(f->comment));
+            put("FILTER_NAME", iniText(f->filterName));
+            put("TRIGGER_RUNNING_PROCESS_NAME", iniText(f->runningProcessName));
+            put("TRIGGER_CONNECTING_PROCESS_NAME", iniText(f->connectingProcessName));
+            put("TRIGGER_TOTAL_UP_BANDWIDTH_LOW", std::to_string(f->totalUpLow));
+            put("TRIGGER_TOTAL_UP_BANDWIDTH_HIGH", std::to_string(f->totalUpHigh));
+            put("TRIGGER_TOTAL_DOWN_BANDWIDTH_LOW", std::to_string(f->totalDownLow));
+            put("TRIGGER_TOTAL_DOWN_BANDWIDTH_HIGH", std::to_string(f->totalDownHigh));
+            put("TRIGGER_FILTER_BANDWIDTH_LOW", std::to_string(f->filterBandwidthLow));
+            put("TRIGGER_FILTER_BANDWIDTH_HIGH", std::to_string(f->filterBandwidthHigh));
+            put("TRIGGER_FILTER_BANDWIDTH_ID", std::to_string(f->triggerFilterId));
+            put("TARGET_FILTER_ID",
+                iniIntList(f->targetFilterIds.data(), f->targetFilterIds.size()));
+        }
+    }
+    // All or nothing: a refused key leaves the file as it was.
+    if (!ok) {
+        m_profile.discard(file);
+        return false;
+    }
+    return m_profile.flush(file);
+}
+
+} // namespace tavrin::settings

@@ -1,0 +1,35 @@
+// Writes a settings model into a settings file through the profile functions:
+// the common section, then (unless only the options are saved) one section per
+// packet filter and per dynamic filter in list order.
+#pragma once
+
+#include "AdapterList.h"
+#include "IniFileObject.h"
+#include "PrivateProfile.h"
+
+#include <string>
+
+namespace tavrin::settings {
+
+class IniFileWriter final {
+public:
+    IniFileWriter(PrivateProfile& profile, const AdapterList& adapters)
+        : m_profile(profile), m_adapters(adapters) {}
+
+    // Adds and replaces keys, removes nothing, and flushes the file. With
+    // commonOnly the filter sections of the file stay as they are. False when any
+    // write failed.
+    bool WriteIniFile(bool commonOnly, const IniFileObject& model, const std::string& file);
+
+private:
+    PrivateProfile& m_profile;
+    const AdapterList& m_adapters;
+};
+
+// A text as it can stand in the file: line breaks and NULs would end the line
+// early, so they become blanks; blanks at either end go, as reading drops them.
+std::string iniText(std::string_view text);
+
+const char* directionText(int32_t direction); // "UP", "DOWN", or "OTHER"
+
+} // namespace tavrin::settings

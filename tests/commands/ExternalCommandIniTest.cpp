@@ -1,0 +1,179 @@
+#include "ExternalCommandIni.h"
+#include "PosixFileSystem.h"
+#include "RecordingMessages.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace tavrin::commands;
+using tavrin::settings::PosixFileSystem;
+using tavrin::test::readBytes;
+using tavrin::test::RecordingMessages;
+using tavrin::test::TempDir;
+using tavrin::test::writeBytes;
+
+namespace {
+
+struct Store {
+    explicit Store(const std::string& path) : ini(fs, messages, path) {}
+    PosixFileSystem fs;
+    RecordingMessages messages;
+    ExternalCommandIni ini;
+};
+
+} // namespace
+
+TEST(ExternalCommandIni, AMissingFileGivesTheDefaultSetAndSavingCreatesIt) {
+    TempDir dir;
+    const std::string path = dir.file("ExternalCommand.ini");
+    Store store(path);
+    EXPECT_EQ(store.ini.load(), 0);
+    ASSERT_EQ(store.ini.records().size(), 8u);
+    EXPECT_EQ(store.ini.records(), ExternalCommandIni::defaultCommands());
+    const auto& r = store.ini.records();
+    EXPECT_EQ(r[0], (ExternalCommand{1, 0, "ping[CM](&P)", "ping -c 4 %RemoteAddr%", 1}));
+    EXPECT_EQ(r[2].name, "net send[CM](&N)");
+    EXPECT_EQ(r[2].commandLine, "logger -n %RemoteAddr% \"%UserIn%\"");
+    EXPECT_EQ(r[6], (ExternalCommand{1, 0, "tracert dest[PM](&R)", "traceroute %DestAddr%", 2}));
+    EXPECT_EQ(r[7], (ExternalCommand{0, 0, "netstat", "ss -tuan", 1}));
+
+    EXPECT_EQ(store.ini.save(), 1);
+    EXPECT_TRUE(store.messages.texts().empty());
+    const std::string text = readBytes(path);
+    EXPECT_EQ(text.substr(0, text.find('\n')), "[External Command1]");
+    EXPECT_NE(text.find("\n1,0,1,ping[CM](&P),ping -c 4 %RemoteAddr%\n"), std::string::npos);
+    EXPECT_NE(text.find("\n0,0,1,netstat,ss -tuan\n"), std::string::npos);
+
+    Store again(path);
+    EXPECT_EQ(again.ini.load(), 1);
+    EXPECT_EQ(again.ini.records(), ExternalCommandIni::defaultCommands());
+}
+
+TEST(ExternalCommandIni, ReadsLinesFieldByField) {
+    TempDir dir;
+    const std::string path = dir.file("ExternalCommand.ini");
+    writeBytes(path, "[External Command1]\r\n"
+                     "1,0,2,grep,grep -e a,b -e c\r\n"    // commas in the command line
+                     "1,0,1,three numbers and a name\r\n" // no fourth comma: skipped
+                     "1,0,1,empty line,\r\n"              // empty command line
+                     "\r\n"
+                     "7x,  -3,1z,odd numbers, keep  blanks \r\n"
+                     "a,,b,no digits,x\n"
+                     "1,1,1,last,no line end");
+    Store store(path);
+    EXPECT_EQ(store.ini.load(), 1);
+    EXPECT_EQ(store.ini.records(),
+              (std::vector<ExternalCommand>{{1, 0, "grep", "grep -e a,b -e c", 2},
+                                            {1, 0, "empty line", "", 1},
+                                            {7, -3, "odd numbers", " keep  blanks ", 1},
+                                            {0, 0, "no digits", "x", 0},
+                                            {1, 1, "last", "no line end", 1}}));
+}
+
+TEST(ExternalCommandIni, AHeaderOnlyFileIsAnEmptyListAndAWindowsFileIsConverted) {
+    TempDir dir;
+    const std::string path = dir.file("ExternalCommand.ini");
+    writeBytes(path, "[External Command1]\r\n");
+    Store store(path);
+    EXPECT_EQ(store.ini.load(), 1);
+    EXPECT_TRUE(store.ini.records().empty());
+
+    // "ping[接続](&P)" and a command line in CP932.
+    writeBytes(path,
+               "[External Command1]\r\n1,0,1,ping[\x90\xDA\x91\xB1](&P),ping %RemoteAddr%\r\n");
+    EXPECT_EQ(store.ini.load(), 1);
+    ASSERT_EQ(store.ini.records().size(), 1u);
+    EXPECT_EQ(store.ini.records()[0].name, "ping[接続](&P)");
+    EXPECT_EQ(store.ini.save(), 1);
+    EXPECT_EQ(readBytes(path), "[External Command1]\n1,0,1,ping[接続](&P),ping %RemoteAddr%\n");
+}
+
+TEST(ExternalCommandIni, EditsKeepOrderAndRefuseWhatWouldBreakTheFile) {
+    TempDir dir;
+    Store store(dir.file("ExternalCommand.ini"));
+    const ExternalCommand a{1, 0, "a", "echo a", 1};
+    const ExternalCommand b{0, 0, "b", "echo b,c", 1};
+    const ExternalCommand c{1, 1, "c", "echo c", 2};
+    EXPECT_TRUE(store.ini.add(a));
+    EXPECT_TRUE(store.ini.add(b));
+    EXPECT_TRUE(store.ini.add(c));
+    EXPECT_FALSE(store.ini.add({1, 0, "x,y", "echo", 1}));
+    EXPECT_FALSE(store.ini.add({1, 0, "x\ny", "echo", 1}));
+    EXPECT_FALSE(store.ini.add({1, 0, "x", "echo\n2,0,1,injected,rm", 1}));
+    EXPECT_EQ(store.ini.records(), (std::vector<ExternalCommand>{a, b, c}));
+
+    const ExternalCommand d{1, 0, "d", "echo d", 2};
+    EXPECT_TRUE(store.ini.replace(1, d));
+    EXPECT_FALSE(store.ini.replace(3, d));
+    EXPECT_FALSE(store.ini.replace(0, {1, 0, "e,f", "", 1}));
+    EXPECT_EQ(store.ini.records(), (std::vector<ExternalCommand>{a, d, c}));
+    EXPECT_FALSE(store.ini.remove(3));
+    EXPECT_TRUE(store.ini.remove(0));
+    EXPECT_EQ(store.ini.records(), (std::vector<ExternalCommand>{d, c}));
+
+    EXPECT_EQ(store.ini.save(), 1);
+    Store again(store.ini.path());
+    EXPECT_EQ(again.ini.load(), 1);
+    EXPECT_EQ(again.ini.records(), (std::vector<ExternalCommand>{d, c}));
+}
+
+TEST(ExternalCommandIni, CountsAndMenuEntriesFollowTargetAndMenuFlag) {
+    TempDir dir;
+    Store store(dir.file("ExternalCommand.ini"));
+    store.ini.load(); // the default set
+    EXPECT_EQ(store.ini.count(kTargetAny), 8);
+    // netstat is not in the menu but still counts.
+    EXPECT_EQ(store.ini.count(kTargetTcpConnectionMonitor), 4);
+    EXPECT_EQ(store.ini.count(kTargetPacketMonitor), 4);
+
+    ASSERT_NE(store.ini.menuCommand(1, 2), nullptr);
+    EXPECT_EQ(store.ini.menuCommand(1, 2)->name, "net send[CM](&N)");
+    EXPECT_EQ(store.ini.menuCommand(1, 3), nullptr);
+    ASSERT_NE(store.ini.menuCommand(2, 0), nullptr);
+    EXPECT_EQ(store.ini.menuCommand(2, 0)->name, "ping src[PM](&P)");
+    EXPECT_EQ(store.ini.menuCommand(2, 3)->name, "tracert dest[PM](&R)");
+    EXPECT_EQ(store.ini.menuCommand(2, 4), nullptr);
+    EXPECT_EQ(store.ini.menuCommand(kTargetAny, 6)->name, "tracert dest[PM](&R)");
+    EXPECT_EQ(store.ini.menuCommand(kTargetAny, 7), nullptr);
+    EXPECT_EQ(store.ini.menuCommand(1, -1), nullptr);
+
+    // A target of 0 read from the file shows in neither menu.
+    EXPECT_TRUE(store.ini.add({1, 0, "nowhere", "x", 0}));
+    EXPECT_EQ(store.ini.count(1) + store.ini.count(2), 8);
+    EXPECT_EQ(store.ini.menuCommand(1, 3), nullptr);
+    EXPECT_EQ(store.ini.menuCommand(2, 4), nullptr);
+}
+
+TEST(ExternalCommandIni, AFailedSaveShowsThePathAndKeepsFileAndList) {
+    TempDir dir;
+    const std::string path = dir.file("ExternalCommand.ini");
+    writeBytes(path, "[External Command1]\n1,0,1,old,echo old\n");
+    Store store(path);
+    ASSERT_EQ(store.ini.load(), 1);
+    ASSERT_TRUE(store.ini.add({1, 0, "new", "echo new", 1}));
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+
+    EXPECT_EQ(store.ini.save(), 0);
+    EXPECT_EQ(store.messages.texts(), (std::vector<std::string>{path + "の保存に失敗。"}));
+    EXPECT_EQ(readBytes(path), "[External Command1]\n1,0,1,old,echo old\n");
+    EXPECT_EQ(store.ini.records().size(), 2u);
+
+    // Deleting the file while the program runs: the next save makes it again.
+    ASSERT_EQ(::unlink(path.c_str()), 0);
+    EXPECT_EQ(store.ini.save(), 1);
+    EXPECT_EQ(readBytes(path), "[External Command1]\n1,0,1,old,echo old\n1,0,1,new,echo new\n");
+}
+
+TEST(ExternalCommandIni, AFileThatCannotBeReadIsNeverOverwritten) {
+    TempDir dir;
+    const std::string path = dir.file("ExternalCommand.ini");
+    ASSERT_EQ(::mkdir(path.c_str(), 0755), 0);
+    Store store(path);
+    EXPECT_EQ(store.ini.load(), 0);
+    EXPECT_EQ(store.ini.records(), ExternalCommandIni::defaultCommands());
+    EXPECT_TRUE(store.ini.lastError());
+    EXPECT_EQ(store.ini.save(), 0);
+    EXPECT_EQ(store.messages.texts(), (std::vector<std::string>{path + "の保存に失敗。"}));
+}

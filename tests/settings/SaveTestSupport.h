@@ -1,0 +1,81 @@
+// Helpers for the saving tests: a write step over a fixed list of keys, and a file
+// system that kills its own process at a chosen operation.
+#pragma once
+
+#include "FileSystem.h"
+#include "PosixFileSystem.h"
+#include "PrivateProfile.h"
+#include "SettingsSaver.h"
+
+#include <csignal>
+#include <string>
+#include <vector>
+
+namespace tavrin::test {
+
+struct Entry {
+    std::string section;
+    std::string key;
+    std::string value;
+};
+
+// Writes the entries (only those of "Common Settings" for an options-only save).
+inline settings::SettingsSaver::WriteStep writeEntries(std::vector<Entry> entries) {
+    return [entries](settings::PrivateProfile& profile, const std::string& file, bool commonOnly) {
+        bool ok = true;
+        for (const Entry& e : entries) {
+            if (commonOnly && e.section != "Common Settings")
+                continue;
+            ok = profile.writeString(e.section, e.key, e.value, file) && ok;
+        }
+        return profile.flush(file) && ok;
+    };
+}
+
+// The real file system, except that the process dies by SIGKILL at operation number
+// `dieAt` (from 0); a file being written at that moment gets only its first half.
+class DyingFileSystem final : public settings::FileSystem {
+public:
+    explicit DyingFileSystem(int dieAt) : m_left(dieAt) {}
+
+    std::error_code readFile(const std::string& path, std::string& bytes) override {
+        tick();
+        return m_real.readFile(path, bytes);
+    }
+    std::error_code writeNewFile(const std::string& path, std::string_view bytes) override {
+        if (m_left == 0) {
+            m_real.writeNewFile(path, bytes.substr(0, bytes.size() / 2));
+            std::raise(SIGKILL);
+        }
+        --m_left;
+        tick();
+        return m_real.writeNewFile(path, bytes);
+    }
+    std::error_code rename(const std::string& from, const std::string& to) override {
+        tick();
+        return m_real.rename(from, to);
+    }
+    std::error_code remove(const std::string& path) override {
+        tick();
+        return m_real.remove(path);
+    }
+    std::error_code syncDirectory(const std::string& directory) override {
+        tick();
+        return m_real.syncDirectory(directory);
+    }
+    settings::FileStatus status(const std::string& path) override {
+        tick();
+        return m_real.status(path);
+    }
+
+private:
+    void tick() {
+        if (m_left-- == 0)
+            std::raise(SIGKILL);
+    }
+
+    settings::PosixFileSystem m_real;
+    int m_left;
+};
+
+} // namespace tavrin::test

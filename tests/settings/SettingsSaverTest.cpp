@@ -1,0 +1,284 @@
+#include "SettingsSaver.h"
+#include "FilePrivateProfile.h"
+#include "PosixFileSystem.h"
+#include "ProfileDocument.h"
+#include "RecordingMessages.h"
+#include "SaveTestSupport.h"
+#include "SettingsTestSupport.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace tavrin::settings;
+using namespace tavrin::test;
+
+namespace {
+
+const std::string kOld = "[Common Settings]\nAUTO_SAVE=TRUE\nNOICON=FALSE\n\n"
+                         "[PacketFilter1]\nPROTOCOL=6\n\n[PacketFilter2]\nPROTOCOL=17\n";
+const std::string kOlder = "[Common Settings]\nAUTO_SAVE=FALSE\n";
+
+const std::vector<Entry> kNew = {
+    {"Common Settings", "AUTO_SAVE", "FALSE"},
+    {"Common Settings", "NOICON", "TRUE"},
+    {"PacketFilter1", "PROTOCOL", "1"},
+};
+
+struct SaveRun {
+    bool ok;
+    std::vector<std::string> messages;
+};
+
+SaveRun save(SaveKind kind, const std::string& file, const std::vector<Entry>& entries) {
+    PosixFileSystem fs;
+    FilePrivateProfile profile(fs);
+    RecordingMessages messages;
+    SettingsSaver saver(fs, profile, messages);
+    const bool ok = saver.saveFile(kind, file, writeEntries(entries));
+    return {ok, messages.texts()};
+}
+
+} // namespace
+
+TEST(SettingsSaver, FullSaveReplacesTheFileAndKeepsThePreviousOne) {
+    TempDir dir;
+    const std::string file = dir.file("Setting.ini");
+    writeBytes(file, kOld);
+    writeBytes(file + ".autobak", kOlder);
+
+    const SaveRun run = save(SaveKind::Full, file, kNew);
+    EXPECT_TRUE(run.ok);
+    EXPECT_TRUE(run.messages.empty());
+    // Filter sections that the model no longer has are gone.
+    EXPECT_EQ(readBytes(file), "[Common Settings]\nAUTO_SAVE=FALSE\nNOICON=TRUE\n\n"
+                               "[PacketFilter1]\nPROTOCOL=1\n");
+    EXPECT_EQ(readBytes(file + ".autobak"), kOld);
+    EXPECT_FALSE(fileExists(file + ".tmp"));
+    EXPECT_FALSE(fileExists(file + ".autobak.tmp"));
+}
+
+TEST(SettingsSaver, OptionsOnlySaveLeavesFilterSectionsAlone) {
+    TempDir dir;
+    const std::string file = dir.file("Setting.ini");
+    writeBytes(file, kOld);
+
+    const SaveRun run = save(SaveKind::OptionsOnly, file, kNew);
+    EXPECT_TRUE(run.ok);
+    EXPECT_EQ(readBytes(file), "[Common Settings]\nAUTO_SAVE=FALSE\nNOICON=TRUE\n\n"
+                               "[PacketFilter1]\nPROTOCOL=6\n\n[PacketFilter2]\nPROTOCOL=17\n");
+    EXPECT_EQ(readBytes(file + ".autobak"), kOld);
+}
+
+TEST(SettingsSaver, CreatesAMissingFileWithoutABackup) {
+    TempDir dir;
+    const std::string file = dir.file("Setting.ini");
+    for (SaveKind kind : {SaveKind::OptionsOnly, SaveKind::Full}) {
+        ::unlink(file.c_str());
+        const SaveRun run = save(kind, file, kNew);
+        EXPECT_TRUE(run.ok);
+        EXPECT_FALSE(fileExists(file + ".autobak"));
+        EXPECT_NE(readBytes(file).find("NOICON=TRUE"), std::string::npos);
+    }
+}
+
+TEST(SettingsSaver, AnEmptyFileDoesNotPushOutTheBackup) {
+    TempDir dir;
+    const std::string file = dir.file("Setting.ini");
+    writeBytes(file, "");
+    writeBytes(file + ".autobak", kOld);
+    EXPECT_TRUE(save(SaveKind::Full, file, kNew).ok);
+    EXPECT_EQ(readBytes(file + ".autobak"), kOld);
+}
+
+TEST(SettingsSaver, AProtectedFileIsReportedAndKept) {
+    TempDir dir;
+    const std::string file = dir.file("Setting.ini");
+    writeBytes(file, kOld);
+    ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+
+    SaveRun run = save(SaveKind::Full, file, kNew);
+    EXPECT_FALSE(run.ok);
+    EXPECT_EQ(run.messages, (std::vector<std::string>{kMessageFileInUse}));
+    EXPECT_EQ(readBytes(file), kOld);
+
+    run = save(SaveKind::OptionsOnly, file, kNew);
+    EXPECT_FALSE(run.ok);
+    EXPECT_EQ(run.messages, (std::vector<std::string>{kMessageWriteFailed}));
+    EXPECT_EQ(readBytes(file), kOld);
+}
+
+TEST(SettingsSaver, AFailedWriteShowsTheMessageAndKeepsTheOldFile) {
+    TempDir dir;
+    const std::string file = dir.file("Setting.ini");
+    writeBytes(file, kOld);
+    // A key the profile refuses makes the write step fail after other keys went in.
+    const SaveRun run =
+        save(SaveKind::Full, file,
+             {{"Common Settings", "NOICON", "TRUE"}, {"Common Settings", "BAD=KEY", "1"}});
+    EXPECT_FALSE(run.ok);
+    EXPECT_EQ(run.messages, (std::vector<std::string>{kMessageWriteFailed}));
+    EXPECT_EQ(readBytes(file), kOld);
+    EXPECT_EQ(readBytes(file + ".autobak"), kOld);
+}
+
+TEST(SettingsSaver, AFileThatCannotBeReadStopsTheSaveBeforeAnythingIsWritten) {
+    TempDir dir;
+    const std::string file = dir.file("Setting.ini");
+    ASSERT_EQ(::mkdir(file.c_str(), 0755), 0);
+    const SaveRun run = save(SaveKind::Full, file, kNew);
+    EXPECT_FALSE(run.ok);
+    EXPECT_EQ(run.messages, (std::vector<std::string>{kMessageBackupFailed}));
+    EXPECT_FALSE(fileExists(file + ".autobak"));
+}
+
+// Kills a child process at every file operation of a save in turn and checks that
+// the settings file is then the old one or the new one in full, never a mix.
+TEST(SettingsSaver, DeathAtAnyStepLeavesTheOldOrTheNewFileWhole) {
+    for (SaveKind kind : {SaveKind::Full, SaveKind::OptionsOnly}) {
+        TempDir reference;
+        const std::string referenceFile = reference.file("Setting.ini");
+        writeBytes(referenceFile, kOld);
+        ASSERT_TRUE(save(kind, referenceFile, kNew).ok);
+        const std::string expectedNew = readBytes(referenceFile);
+        ASSERT_NE(expectedNew, kOld);
+
+        bool completed = false;
+        int deaths = 0;
+        for (int dieAt = 0; dieAt < 200 && !completed; ++dieAt) {
+            TempDir dir;
+            const std::string file = dir.file("Setting.ini");
+            writeBytes(file, kOld);
+            writeBytes(file + ".autobak", kOlder);
+
+            const pid_t pid = ::fork();
+            ASSERT_GE(pid, 0);
+            if (pid == 0) {
+                DyingFileSystem fs(dieAt);
+                FilePrivateProfile profile(fs);
+                RecordingMessages messages;
+                SettingsSaver saver(fs, profile, messages);
+                ::_exit(saver.saveFile(kind, file, writeEntries(kNew)) ? 0 : 3);
+            }
+            int status = 0;
+            ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+            if (WIFEXITED(status)) {
+                ASSERT_EQ(WEXITSTATUS(status), 0) << "save failed without dying";
+                completed = true;
+            } else {
+                ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+                ++deaths;
+            }
+
+            const std::string now = readBytes(file);
+            EXPECT_TRUE(now == kOld || now == expectedNew) << "death at " << dieAt << ":\n" << now;
+            const std::string backup = readBytes(file + ".autobak");
+            EXPECT_TRUE(backup == kOlder || backup == kOld) << "death at " << dieAt;
+            if (now == expectedNew) {
+                EXPECT_EQ(backup, kOld) << "death at " << dieAt;
+            }
+
+            // The next save after a death goes through and cleans up after it.
+            if (!completed) {
+                EXPECT_TRUE(save(kind, file, kNew).ok);
+                EXPECT_EQ(readBytes(file), expectedNew);
+                EXPECT_FALSE(fileExists(file + ".tmp"));
+            }
+        }
+        EXPECT_TRUE(completed);
+        EXPECT_GE(deaths, 6);
+    }
+}
+
+namespace {
+
+struct ProgramSave {
+    bool ok;
+    std::vector<std::string> messages;
+};
+
+// The whole save as the program runs it, with the external command file beside.
+ProgramSave programSave(SaveKind kind, const IniFileObject& edited, IniFileObject& inForce,
+                        const std::string& file, const std::string& commandFile) {
+    const auto adapters = sampleAdapters();
+    PosixFileSystem fs;
+    FilePrivateProfile profile(fs);
+    RecordingMessages messages;
+    tavrin::commands::ExternalCommandIni commands(fs, messages, commandFile);
+    commands.load();
+    SettingsSaver saver(fs, profile, messages);
+    const bool ok = saver.save(kind, edited, inForce, *adapters, file, &commands);
+    return {ok, messages.texts()};
+}
+
+tavrin::PacketFilter namedFilter(const char* name) {
+    tavrin::PacketFilter f;
+    f.filterName = name;
+    return f;
+}
+
+} // namespace
+
+TEST(SettingsSaver, SavesTheEditedSettingsAndTheCommands) {
+    TempDir dir;
+    const std::string file = dir.file("Setting.ini");
+    const std::string commandFile = dir.file("ExternalCommand.ini");
+    IniFileObject edited;
+    edited.SetNoIcon(1);
+    edited.AddPacketFilter(namedFilter("web"));
+    edited.AddPacketFilter(namedFilter("mail"));
+    IniFileObject inForce;
+    inForce.AddPacketFilter(namedFilter("old"));
+
+    ProgramSave run = programSave(SaveKind::Full, edited, inForce, file, commandFile);
+    EXPECT_TRUE(run.ok);
+    EXPECT_TRUE(run.messages.empty());
+    EXPECT_EQ(inForce.PacketFilterCount(), 2);
+    EXPECT_TRUE(fileExists(commandFile)); // the default set, written with the settings
+    const auto adapters = sampleAdapters();
+    ReadResult back = readSettings(file, *adapters);
+    EXPECT_EQ(back.model.GetNoIcon(), 1);
+    ASSERT_EQ(back.model.PacketFilterCount(), 2);
+    EXPECT_EQ(back.model.PacketFilterAt(1)->filterName, "mail");
+
+    // Options only: the settings in force keep their filters, and so does the file.
+    IniFileObject optionsEdited;
+    optionsEdited.SetNoIcon(0);
+    optionsEdited.SetWindowRect({1, 2, 3, 4});
+    run = programSave(SaveKind::OptionsOnly, optionsEdited, inForce, file, commandFile);
+    EXPECT_TRUE(run.ok);
+    EXPECT_EQ(inForce.PacketFilterCount(), 2);
+    EXPECT_EQ(inForce.GetNoIcon(), 0);
+    back = readSettings(file, *adapters);
+    EXPECT_EQ(back.model.GetNoIcon(), 0);
+    EXPECT_EQ(back.model.GetWindowRect(), (WindowRect{1, 2, 3, 4}));
+    EXPECT_EQ(back.model.PacketFilterCount(), 2);
+    EXPECT_EQ(readBytes(file + ".autobak").find("NOICON=TRUE") != std::string::npos, true);
+}
+
+TEST(SettingsSaver, AStoppedSaveLeavesTheCommandFileAloneAFailedWriteDoesNot) {
+    TempDir dir;
+    const std::string file = dir.file("Setting.ini");
+    const std::string commandFile = dir.file("ExternalCommand.ini");
+    writeBytes(file, kOld);
+    ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+    IniFileObject edited;
+    IniFileObject inForce;
+
+    // Stopped before writing: the file is protected.
+    ProgramSave run = programSave(SaveKind::Full, edited, inForce, file, commandFile);
+    EXPECT_FALSE(run.ok);
+    EXPECT_EQ(run.messages, (std::vector<std::string>{kMessageFileInUse}));
+    EXPECT_FALSE(fileExists(commandFile));
+    EXPECT_EQ(readBytes(file), kOld);
+
+    // The write itself failed: the message, then the commands are saved all the same.
+    run = programSave(SaveKind::OptionsOnly, edited, inForce, file, commandFile);
+    EXPECT_FALSE(run.ok);
+    EXPECT_EQ(run.messages, (std::vector<std::string>{kMessageWriteFailed}));
+    EXPECT_TRUE(fileExists(commandFile));
+    EXPECT_EQ(readBytes(file), kOld);
+}
