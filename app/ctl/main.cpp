@@ -18,7 +18,7 @@ namespace {
 using tavrin::ctl::Subcommand;
 
 const Subcommand kSubcommands[] = {
-    {"help", "", "show this list", nullptr},
+    {"help", "", "show this list", nullptr}, // answered here, before the table is searched
     tavrin::ctl::kConnectionsCommand,
     tavrin::ctl::kPortSpecCommand,
     tavrin::ctl::kShowCommand,
