@@ -7,6 +7,7 @@
 
 namespace tavrin::ctl {
 // Subcommands, one declaration per file.
+extern const Subcommand kConnectionsCommand;
 extern const Subcommand kPortSpecCommand;
 extern const Subcommand kCommandsCommand;
 extern const Subcommand kShowCommand;
@@ -17,7 +18,8 @@ namespace {
 using tavrin::ctl::Subcommand;
 
 const Subcommand kSubcommands[] = {
-    {"help", "", "show this list", nullptr},
+    {"help", "", "show this list", nullptr}, // answered here, before the table is searched
+    tavrin::ctl::kConnectionsCommand,
     tavrin::ctl::kPortSpecCommand,
     tavrin::ctl::kShowCommand,
     tavrin::ctl::kCommandsCommand,

@@ -1,0 +1,328 @@
+// tavrinctl connections: the TCP connection table as the connection monitor shows
+// it, once or refreshed every second.
+#include "ConnectionText.h"
+#include "Messages.h"
+#include "NetworkInfo.h"
+#include "PortSpec.h"
+#include "ServiceNameTable.h"
+#include "Subcommand.h"
+
+#include <array>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
+
+namespace tavrin::ctl {
+
+namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void onSignal(int) {
+    g_interrupted = 1;
+}
+
+struct Options {
+    bool json = false;
+    bool watch = false;
+    bool numeric = false;
+    long count = 0; // tables to print with --watch; 0 means until interrupted
+};
+
+// How long a single listing waits for host names before it shows them as pending.
+constexpr auto kNameWait = std::chrono::seconds(3);
+
+enum Column : size_t {
+    kLocalAddress,
+    kLocalPort,
+    kRemoteAddress,
+    kRemoteHost,
+    kRemotePort,
+    kState,
+    kDuration,
+    kProcessName,
+    kProcessId,
+    kProcessPath,
+    kColumnCount
+};
+
+struct ColumnInfo {
+    const char* heading;
+    bool right;
+};
+
+// The monitor's headings and alignments, in its column order.
+constexpr std::array<ColumnInfo, kColumnCount> kColumns = {{
+    {"ローカルIPアドレス", false},
+    {"ローカルポート", true},
+    {"リモートIPアドレス", false},
+    {"リモートホスト名", false},
+    {"リモートポート", true},
+    {"状態", false},
+    {"接続時間", true},
+    {"プロセス名", false},
+    {"プロセスID", true},
+    {"プロセスのパス", false},
+}};
+
+using Row = std::array<std::string, kColumnCount>;
+
+// Terminal cells a UTF-8 text takes: two for East Asian wide characters, one for
+// everything else (each byte of a broken sequence counts one).
+size_t displayWidth(std::string_view text) {
+    size_t width = 0;
+    for (size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        size_t length = lead < 0x80         ? 1
+                        : (lead >> 5) == 6  ? 2
+                        : (lead >> 4) == 14 ? 3
+                        : (lead >> 3) == 30 ? 4
+                                            : 0;
+        uint32_t code = length == 1   ? lead
+                        : length == 2 ? (lead & 0x1Fu)
+                        : length == 3 ? (lead & 0x0Fu)
+                                      : (lead & 0x07u);
+        bool valid = length != 0 && i + length <= text.size();
+        for (size_t k = 1; valid && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            valid = (next & 0xC0) == 0x80;
+            code = (code << 6) | (next & 0x3Fu);
+        }
+        if (!valid) {
+            ++width;
+            ++i;
+            continue;
+        }
+        const bool wide =
+            (code >= 0x1100 && code <= 0x115F) || (code >= 0x2E80 && code <= 0xA4CF) ||
+            (code >= 0xAC00 && code <= 0xD7A3) || (code >= 0xF900 && code <= 0xFAFF) ||
+            (code >= 0xFE30 && code <= 0xFE4F) || (code >= 0xFF00 && code <= 0xFF60) ||
+            (code >= 0xFFE0 && code <= 0xFFE6) || (code >= 0x20000 && code <= 0x3FFFD);
+        width += wide ? 2 : 1;
+        i += length;
+    }
+    return width;
+}
+
+// A JSON string; bytes that are not UTF-8 become U+FFFD so the output stays valid.
+std::string jsonString(std::string_view text) {
+    std::string out = "\"";
+    for (size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+            ++i;
+        } else if (c < 0x20 || c == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof(escaped), "\\u%04x", c);
+            out += escaped;
+            ++i;
+        } else if (c < 0x80) {
+            out += static_cast<char>(c);
+            ++i;
+        } else {
+            const size_t length = (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+            bool valid = length != 0 && i + length <= text.size();
+            for (size_t k = 1; valid && k < length; ++k)
+                valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+            if (valid) {
+                out.append(text.substr(i, length));
+                i += length;
+            } else {
+                out += "\\ufffd";
+                ++i;
+            }
+        }
+    }
+    out += '"';
+    return out;
+}
+
+std::string hostText(NetworkInfo& info, const TcpConnection& c, const Options& options) {
+    if (options.numeric)
+        return {};
+    std::string name = info.resolver().lookup(c.remoteAddr);
+    return name.empty() ? std::string(kHostNamePending) : name;
+}
+
+Row makeRow(NetworkInfo& info, const TcpConnection& c, const Options& options) {
+    Row row;
+    row[kLocalAddress] = dottedAddress(c.localAddr);
+    row[kLocalPort] = std::to_string(portHostOrder(c.localPort));
+    row[kRemoteAddress] = dottedAddress(c.remoteAddr);
+    row[kRemoteHost] = hostText(info, c, options);
+    row[kRemotePort] = FormatPortLabel(PortRange::single(portHostOrder(c.remotePort)));
+    row[kState] = std::string(tcpStateText(c.state));
+    row[kDuration] = connectionDurationText(c.age);
+    row[kProcessName] = info.processTable().processDisplayName(c.processId);
+    row[kProcessId] = processIdText(c.processId);
+    row[kProcessPath] = std::string(info.processTable().processPath(c.processId));
+    return row;
+}
+
+void printTable(NetworkInfo& info, const Options& options, std::string& out) {
+    std::vector<Row> rows;
+    Row headings;
+    for (size_t i = 0; i < kColumnCount; ++i)
+        headings[i] = kColumns[i].heading;
+    rows.push_back(headings);
+    for (const TcpConnection& c : info)
+        rows.push_back(makeRow(info, c, options));
+
+    std::array<size_t, kColumnCount> widths{};
+    for (const Row& row : rows) {
+        for (size_t i = 0; i < kColumnCount; ++i)
+            widths[i] = std::max(widths[i], displayWidth(row[i]));
+    }
+    for (const Row& row : rows) {
+        std::string line;
+        for (size_t i = 0; i < kColumnCount; ++i) {
+            if (options.numeric && i == kRemoteHost)
+                continue;
+            const std::string padding(widths[i] - displayWidth(row[i]), ' ');
+            if (!line.empty())
+                line += "  ";
+            if (kColumns[i].right)
+                line += padding + row[i];
+            else if (i + 1 < kColumnCount)
+                line += row[i] + padding;
+            else
+                line += row[i]; // no blanks at the end of a line
+        }
+        out += line;
+        out += '\n';
+    }
+}
+
+void printJson(NetworkInfo& info, const Options& options, std::string& out) {
+    out += '[';
+    bool first = true;
+    for (const TcpConnection& c : info) {
+        if (!first)
+            out += ',';
+        first = false;
+        const std::string host =
+            options.numeric ? std::string() : info.resolver().lookup(c.remoteAddr);
+        char numbers[160];
+        std::snprintf(numbers, sizeof(numbers),
+                      "\"state\":%u,\"localPort\":%u,\"remotePort\":%u,\"age\":%u,\"processId\":%d",
+                      c.state, portHostOrder(c.localPort), portHostOrder(c.remotePort), c.age,
+                      c.processId);
+        out += '{';
+        out += numbers;
+        out += ",\"stateText\":" + jsonString(tcpStateText(c.state));
+        out += ",\"localAddr\":" + jsonString(dottedAddress(c.localAddr));
+        out += ",\"remoteAddr\":" + jsonString(dottedAddress(c.remoteAddr));
+        out += ",\"remoteHost\":" + (host.empty() ? std::string("null") : jsonString(host));
+        const std::string_view service = ServiceNameTable::nameOfPort(portHostOrder(c.remotePort));
+        out +=
+            ",\"remoteService\":" + (service.empty() ? std::string("null") : jsonString(service));
+        out += ",\"duration\":" + jsonString(connectionDurationText(c.age));
+        out +=
+            ",\"processName\":" + jsonString(info.processTable().processDisplayName(c.processId));
+        out += ",\"processPath\":" + jsonString(info.processTable().processPath(c.processId));
+        out += '}';
+    }
+    out += "]\n";
+}
+
+bool parseOptions(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--json") {
+            options.json = true;
+        } else if (arg == "--watch") {
+            options.watch = true;
+        } else if (arg == "-n" || arg == "--numeric") {
+            options.numeric = true;
+        } else if (arg == "--count" && i + 1 < argc) {
+            char* end = nullptr;
+            errno = 0;
+            options.count = std::strtol(argv[++i], &end, 10);
+            if (errno != 0 || end == argv[i] || *end != '\0' || options.count < 1) {
+                std::fprintf(stderr,
+                             "tavrinctl connections: --count needs a number of at least 1\n");
+                return false;
+            }
+        } else {
+            std::fprintf(stderr, "tavrinctl connections: unknown argument '%s'\n", argv[i]);
+            return false;
+        }
+    }
+    if (options.count != 0 && !options.watch) {
+        std::fprintf(stderr, "tavrinctl connections: --count goes with --watch\n");
+        return false;
+    }
+    return true;
+}
+
+void queueHostNames(NetworkInfo& info) {
+    for (const TcpConnection& c : info) {
+        if (info.resolver().lookup(c.remoteAddr).empty())
+            info.resolver().enqueue(c.remoteAddr);
+    }
+}
+
+int run(int argc, char** argv) {
+    Options options;
+    if (!parseOptions(argc, argv, options)) {
+        std::fprintf(stderr, "usage: tavrinctl connections [--json] [-n] [--watch [--count N]]\n");
+        return kExitUsage;
+    }
+
+    StreamMessages messages(stderr, Answer::No);
+    // No redraw to protect here: names are looked up as soon as they are asked for.
+    NetworkInfo info(messages, NetworkInfo::Options{std::chrono::milliseconds(0)});
+
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+    for (long printed = 0; !g_interrupted;) {
+        if (!info.refresh()) {
+            std::fprintf(stderr, "tavrinctl connections: cannot read the TCP table: %s\n",
+                         info.lastError().c_str());
+            return kExitFailure;
+        }
+        if (!options.numeric) {
+            queueHostNames(info);
+            if (!options.watch)
+                info.resolver().waitUntilIdle(kNameWait);
+        }
+        std::string out;
+        if (options.watch && !options.json)
+            out += terminal ? "\x1b[H\x1b[2J" : (printed > 0 ? "\n" : "");
+        if (options.json)
+            printJson(info, options, out);
+        else
+            printTable(info, options, out);
+        std::fwrite(out.data(), 1, out.size(), stdout);
+        std::fflush(stdout);
+        ++printed;
+        if (!options.watch || (options.count != 0 && printed >= options.count))
+            break;
+        // A second between tables, in steps short enough to notice an interrupt.
+        for (int step = 0; step < 10 && !g_interrupted; ++step)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return kExitOk;
+}
+
+} // namespace
+
+extern constinit const Subcommand kConnectionsCommand{
+    "connections", "[--json] [-n] [--watch [--count N]]",
+    "list the TCP connections with their processes (every second with --watch)", run};
+
+} // namespace tavrin::ctl
