@@ -28,7 +28,10 @@ FilteringSession::FilteringSession(SessionParts parts)
     : m_parts(parts), m_conditions(parts.network, m_bandwidth) {}
 
 int32_t FilteringSession::period() const {
-    return m_parts.inForce.GetBandwidthControlTime();
+    // As the settings file reads a period below 1: a zero period would mean no limit
+    // at all and a timer that never rests.
+    const int32_t ms = m_parts.inForce.GetBandwidthControlTime();
+    return ms < 1 ? settings::kDefaultBandwidthControlTime : ms;
 }
 
 void FilteringSession::fail(uint32_t code) {

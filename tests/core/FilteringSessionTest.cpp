@@ -101,6 +101,13 @@ TEST_F(FilteringSessionTest, ARebuildSendsEverythingAgainAndFilteringStaysOn) {
     // Filter 2 (drop all UDP) now stands second and filtering is still on.
     EXPECT_FALSE(decide(toLocal(7777)));
 
+    // A period below 1 ms is taken as the default 250, never as "no limit".
+    m_engine.clear();
+    m_core.edited().SetBandwidthControlTime(0);
+    m_core.filtersChanged();
+    EXPECT_EQ(m_view.timerPeriod, std::chrono::milliseconds(250));
+    EXPECT_EQ(addedRule(2).limit, 10u * 256);
+
     m_engine.clear();
     session().stop();
     EXPECT_EQ(m_engine.names(), (Strings{"STOP_IP_HOOK", "CLEAR_FILTER"}));
