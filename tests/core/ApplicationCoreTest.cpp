@@ -48,6 +48,15 @@ TEST_F(ApplicationCoreTest, AMissingSettingsFileIsCreatedWithDefaults) {
     EXPECT_TRUE(m_messages.texts().empty()) << ::testing::PrintToString(m_messages.texts());
 }
 
+TEST_F(ApplicationCoreTest, StartupOnSwitchesFilteringOnAfterTheSessionStarted) {
+    ASSERT_TRUE(start("[Common Settings]\nAUTO_SAVE=FALSE\nSTARTUP_ON=TRUE\n"
+                      "DO_DYNAMIC_FILTERING=FALSE\n"));
+    EXPECT_EQ(m_engine.names(), (Strings{"SET_LOCALIP", "START_IP_HOOK", "START_FILTERING"}));
+    EXPECT_TRUE(m_core.session().filtering());
+    EXPECT_FALSE(m_core.session().dynamicFiltering());
+    EXPECT_EQ(m_view.events.back(), "filtering on");
+}
+
 TEST_F(ApplicationCoreTest, LeavingWithSavedSettingsAsksNothingAndKeepsTheFilters) {
     ASSERT_TRUE(start(kFilters));
     m_core.edited().SetMaxPacketCaptureNum(300);
