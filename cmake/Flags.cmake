@@ -18,3 +18,9 @@ elseif(TAVRIN_HARDEN)
   endif()
   add_compile_options(-fstack-protector-strong)
 endif()
+
+# In the fuzz build every library carries coverage instrumentation, so the fuzzers
+# are guided through the code they call and not only through their own files.
+if(TAVRIN_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()

@@ -24,8 +24,11 @@ IniLine IniLine::parse(std::string_view line) {
 }
 
 const std::string* IniLine::firstValue() const {
+    // An item of blanks only counts as empty: the writer never writes one, and a
+    // text read from it would be written back as an empty value that reads as the
+    // default, so the file would not say what the model holds.
     for (const std::string& item : items)
-        if (!item.empty())
+        if (item.find_first_not_of(" \t") != std::string::npos)
             return &item;
     return nullptr;
 }

@@ -19,7 +19,7 @@ struct IniLine {
     // rest cut at every ",". A line without "=" has no key.
     static IniLine parse(std::string_view line);
 
-    // The first non-empty item, or nullptr when every item is empty.
+    // The first item holding more than blanks, or nullptr when there is none.
     const std::string* firstValue() const;
 };
 

@@ -24,6 +24,12 @@ TEST(IniLine, CutsKeyAndItemsKeepingEmptyPositions) {
     EXPECT_EQ(*line.firstValue(), "a");
     EXPECT_EQ(IniLine::parse("KEY=").firstValue(), nullptr);
     EXPECT_EQ(IniLine::parse("KEY=,,").firstValue(), nullptr);
+    // Blank items are empty too: a name of blanks would be written back as an empty
+    // value, which reads as the default name.
+    line = IniLine::parse("FILTER_NAME=, ,\tx");
+    ASSERT_NE(line.firstValue(), nullptr);
+    EXPECT_EQ(*line.firstValue(), "\tx");
+    EXPECT_EQ(IniLine::parse("KEY= , \t").firstValue(), nullptr);
     EXPECT_TRUE(IniLine::parse("NO KEY HERE").key.empty());
     EXPECT_TRUE(IniLine::parse("NO KEY HERE").items.empty());
 }
