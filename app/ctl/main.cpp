@@ -11,6 +11,7 @@ extern const Subcommand kConnectionsCommand;
 extern const Subcommand kPortSpecCommand;
 extern const Subcommand kCommandsCommand;
 extern const Subcommand kShowCommand;
+extern const Subcommand kRunCommand;
 } // namespace tavrin::ctl
 
 namespace {
@@ -23,6 +24,7 @@ const Subcommand kSubcommands[] = {
     tavrin::ctl::kPortSpecCommand,
     tavrin::ctl::kShowCommand,
     tavrin::ctl::kCommandsCommand,
+    tavrin::ctl::kRunCommand,
 };
 
 void printUsage(std::FILE* out) {

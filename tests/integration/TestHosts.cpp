@@ -35,9 +35,9 @@ CommandResult runCommand(const std::vector<std::string>& argv, const std::string
     return {child.started ? child.exitCode : -1, child.output, child.errors};
 }
 
-TestHosts::TestHosts() {
+TestHosts::TestHosts(const std::string& area) {
     const unsigned pid = static_cast<unsigned>(::getpid());
-    m_tag = "dmn" + std::to_string(pid);
+    m_tag = area + std::to_string(pid);
     m_nsA = m_tag + "a";
     m_nsB = m_tag + "b";
     m_vethA = m_tag + "x";

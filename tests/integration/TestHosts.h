@@ -22,7 +22,8 @@ CommandResult runCommand(const std::vector<std::string>& argv, const std::string
 
 class TestHosts final {
 public:
-    TestHosts();
+    // `area` starts every name, so that leftovers tell whose test made them.
+    explicit TestHosts(const std::string& area = "dmn");
     ~TestHosts();
     TestHosts(const TestHosts&) = delete;
     TestHosts& operator=(const TestHosts&) = delete;

@@ -1,0 +1,102 @@
+#include "BandwidthMonitor.h"
+
+#include "OvlankProtocol.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+namespace tavrin::core {
+
+namespace {
+
+uint32_t valueAt(std::span<const uint8_t> reply, size_t index) {
+    uint32_t value = 0;
+    std::memcpy(&value, reply.data() + 4 * index, sizeof value);
+    return value;
+}
+
+// Counters are unsigned 32-bit; the sums are signed. Saturate instead of wrapping
+// into negative values (which would read as "not measured" or worse).
+void addSaturating(int32_t& sum, uint32_t value) {
+    const int64_t total = static_cast<int64_t>(sum) + value;
+    sum = static_cast<int32_t>(std::min<int64_t>(total, std::numeric_limits<int32_t>::max()));
+}
+
+int32_t appendAndAverage(std::deque<int32_t>& history, int32_t value, int32_t window) {
+    // A window below one would hold nothing to average; keep the latest second.
+    const size_t limit = window < 1 ? 1 : static_cast<size_t>(window);
+    history.push_back(value);
+    while (history.size() > limit)
+        history.pop_front();
+    int64_t sum = 0;
+    for (int32_t v : history)
+        sum += v;
+    return static_cast<int32_t>(sum / static_cast<int64_t>(history.size()));
+}
+
+} // namespace
+
+void BandwidthMonitor::clear() {
+    m_accumulators.fill(0);
+    m_sentSum = kNotMeasured;
+    m_receivedSum = kNotMeasured;
+}
+
+bool BandwidthMonitor::addReading(std::span<const uint8_t> reply,
+                                  std::span<const int32_t> available) {
+    if (reply.size() < sizeof(ovlank::BandwidthReplyTotals) || reply.size() % 4 != 0)
+        return false;
+    // The totals close the reply whatever the number of rules the daemon holds, so a
+    // daemon with fewer rules than enabled filters cannot shift them into the counts.
+    const size_t rules = (reply.size() - sizeof(ovlank::BandwidthReplyTotals)) / 4;
+    size_t rule = 0;
+    for (size_t position = 0; position < available.size(); ++position) {
+        if (available[position] != 1)
+            continue;
+        if (rule < rules && position < kAccumulators)
+            addSaturating(m_accumulators[position], valueAt(reply, rule));
+        ++rule;
+    }
+    // The first reading ends the "not measured" state.
+    if (m_sentSum == kNotMeasured)
+        m_sentSum = 0;
+    if (m_receivedSum == kNotMeasured)
+        m_receivedSum = 0;
+    addSaturating(m_sentSum, valueAt(reply, rules));
+    addSaturating(m_receivedSum, valueAt(reply, rules + 1));
+    return true;
+}
+
+BandwidthMonitor::Second
+BandwidthMonitor::secondTick(size_t filterCount, bool hidden, int32_t window,
+                             const std::function<void(size_t, int32_t)>& sample) {
+    for (size_t position = 0; position < filterCount; ++position) {
+        sample(position, accumulator(position));
+        if (position < kAccumulators)
+            m_accumulators[position] = 0;
+    }
+    Second second{!hidden, m_sentSum, m_receivedSum};
+    // A second without any reading has no value to average in.
+    if (!hidden && m_sentSum != kNotMeasured) {
+        m_sentAverage = appendAndAverage(m_sentHistory, m_sentSum, window);
+        m_receivedAverage = appendAndAverage(m_receivedHistory, m_receivedSum, window);
+    }
+    m_sentSum = 0;
+    m_receivedSum = 0;
+    return second;
+}
+
+std::string BandwidthMonitor::paneText(int which, int32_t value) {
+    const char* label = which == 0 ? "UP" : "DOWN";
+    char text[64];
+    if (value == kNotMeasured)
+        std::snprintf(text, sizeof text, " %s    未測定", label);
+    else
+        std::snprintf(text, sizeof text, " %s%8.1f KB/s", label,
+                      static_cast<double>(static_cast<float>(value) / 1024.0f));
+    return text;
+}
+
+} // namespace tavrin::core

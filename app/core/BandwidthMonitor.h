@@ -1,0 +1,69 @@
+// Turns the daemon's per-period byte counters into bandwidth: a per-filter
+// accumulator for the current second, the sent and received sums of the second,
+// their histories and integer means, and the status bar texts.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <span>
+#include <string>
+
+namespace tavrin::core {
+
+inline constexpr int kPaneTotal = 106;
+inline constexpr int kPaneUp = 104;
+inline constexpr int kPaneDown = 105;
+
+class BandwidthMonitor final {
+public:
+    static constexpr size_t kAccumulators = 64;
+    static constexpr int32_t kNotMeasured = -1;
+
+    BandwidthMonitor() { clear(); }
+
+    // Start-up: accumulators 0, both sums not measured. Histories are kept.
+    void clear();
+
+    // Read tick, with the bytes CLEAR_BANDWIDTH returned. `available` holds, per
+    // position of the filter list in force, that filter's AVAILABLE value (1: it is a
+    // rule). False when the reply is no counter reply at all (then nothing is counted).
+    bool addReading(std::span<const uint8_t> reply, std::span<const int32_t> available);
+
+    // Second tick. Calls `sample(position, bytes)` for every position below
+    // `filterCount` with that filter's bytes of the second and clears its accumulator.
+    // While the window is visible, the sums enter their histories of at most `window`
+    // values and the averages are recomputed. The sums start the next second at 0.
+    struct Second {
+        bool visible = false;
+        int32_t sent = 0; // the sums of the second that ended
+        int32_t received = 0;
+    };
+    Second secondTick(size_t filterCount, bool hidden, int32_t window,
+                      const std::function<void(size_t, int32_t)>& sample);
+
+    int32_t accumulator(size_t position) const {
+        return position < kAccumulators ? m_accumulators[position] : 0;
+    }
+    int32_t sentSum() const { return m_sentSum; }
+    int32_t receivedSum() const { return m_receivedSum; }
+    int32_t sentAverage() const { return m_sentAverage; }
+    int32_t receivedAverage() const { return m_receivedAverage; }
+
+    // " UP     1.5 KB/s", or " UP    未測定" for a value not measured. `which` is 0 for UP
+    // and 1 for DOWN.
+    static std::string paneText(int which, int32_t value);
+
+private:
+    std::array<int32_t, kAccumulators> m_accumulators{};
+    int32_t m_sentSum = kNotMeasured;
+    int32_t m_receivedSum = kNotMeasured;
+    std::deque<int32_t> m_sentHistory;
+    std::deque<int32_t> m_receivedHistory;
+    int32_t m_sentAverage = 0;
+    int32_t m_receivedAverage = 0;
+};
+
+} // namespace tavrin::core

@@ -1,0 +1,255 @@
+#include "FilteringSession.h"
+
+#include "ProcessTable.h"
+#include "SessionRules.h"
+#include "TcpConnection.h"
+
+#include <array>
+#include <cstring>
+#include <map>
+
+namespace tavrin::core {
+
+namespace {
+
+template <class Record> std::vector<uint8_t> bytesOf(const Record& record) {
+    std::vector<uint8_t> bytes(sizeof record);
+    std::memcpy(bytes.data(), &record, sizeof record);
+    return bytes;
+}
+
+std::string failedText(uint32_t code) {
+    return std::string("FAILED: DeviceIoControl ") + ovlank::controlCodeName(code);
+}
+
+} // namespace
+
+FilteringSession::FilteringSession(SessionParts parts)
+    : m_parts(parts), m_conditions(parts.network, m_bandwidth) {}
+
+int32_t FilteringSession::period() const {
+    // As the settings file reads a period below 1: a zero period would mean no limit
+    // at all and a timer that never rests.
+    const int32_t ms = m_parts.inForce.GetBandwidthControlTime();
+    return ms < 1 ? settings::kDefaultBandwidthControlTime : ms;
+}
+
+void FilteringSession::fail(uint32_t code) {
+    m_parts.messages.show(failedText(code));
+}
+
+bool FilteringSession::start() {
+    m_parts.host.commitForSessionStart();
+
+    const std::vector<uint8_t> addresses = m_parts.adapters.localAddressListRecord();
+    if (const int result = m_parts.driver.Send(ovlank::SET_LOCALIP, addresses);
+        result != kServiceOk) {
+        m_parts.messages.show(failedText(ovlank::SET_LOCALIP) +
+                              "\nReturn code : " + std::to_string(result));
+        return false;
+    }
+
+    uint32_t rules = 0;
+    for (const auto& filter : m_parts.inForce.PacketFilters()) {
+        if (filter->available != 1)
+            continue;
+        // The daemon holds 64 rules. A list that grew past that (by duplicating)
+        // keeps its first 64 in force rather than losing the whole session; the
+        // user is told once, as the daemon would refuse the next rule.
+        if (rules == ovlank::kMaxRules) {
+            fail(ovlank::ADD_FILTER);
+            break;
+        }
+        const ovlank::DriverRule rule = driverRuleFor(*filter, period());
+        if (m_parts.driver.Send(ovlank::ADD_FILTER, bytesOf(rule)) != kServiceOk) {
+            fail(ovlank::ADD_FILTER);
+            return false;
+        }
+        ++rules;
+    }
+
+    // A failed table ends the program unless the user keeps it; then the start goes on.
+    if (!refreshConnections() && m_programEnding)
+        return false;
+    m_parts.view.rulesReloaded();
+
+    if (m_parts.driver.Send(ovlank::START_IP_HOOK, {}) != kServiceOk) {
+        fail(ovlank::START_IP_HOOK);
+        return false;
+    }
+    m_running = true;
+    m_parts.view.sessionTimers(true, std::chrono::milliseconds(period()));
+    return true;
+}
+
+void FilteringSession::stop() {
+    for (uint32_t code : {ovlank::STOP_IP_HOOK, ovlank::CLEAR_FILTER}) {
+        if (m_parts.driver.Send(code, {}) != kServiceOk) {
+            fail(code);
+            return;
+        }
+    }
+    m_running = false;
+    m_parts.view.sessionTimers(false, std::chrono::milliseconds(period()));
+}
+
+void FilteringSession::restart() {
+    m_parts.host.commitSettings();
+    stop();
+    start();
+}
+
+void FilteringSession::startFiltering() {
+    if (m_parts.driver.Send(ovlank::START_FILTERING, {}) != kServiceOk) {
+        fail(ovlank::START_FILTERING);
+        return;
+    }
+    m_filtering = true;
+    m_parts.view.filteringChanged(true);
+}
+
+void FilteringSession::stopFiltering() {
+    if (m_parts.driver.Send(ovlank::STOP_FILTERING, {}) != kServiceOk) {
+        fail(ovlank::STOP_FILTERING);
+        return;
+    }
+    m_filtering = false;
+    m_parts.view.filteringChanged(false);
+}
+
+void FilteringSession::drainPackets() {
+    const int32_t rows = m_parts.inForce.GetMaxPacketCaptureNum();
+    const bool noRedraw = rows > 200 ? m_hidden : true;
+    // One ring's worth at most: under a flood the daemon refills the ring as fast as
+    // it is read, and the program's only thread must get on with its other work.
+    for (uint32_t n = 0; n < ovlank::kCaptureRingSlots; ++n) {
+        std::array<uint8_t, sizeof(ovlank::CaptureEntry)> buffer{};
+        const int got = m_parts.driver.Receive(ovlank::GET_PACKET, buffer);
+        if (got < static_cast<int>(ovlank::kCaptureHeadSize))
+            break; // empty, failed, or no entry at all
+        ovlank::CaptureEntry entry{};
+        std::memcpy(&entry, buffer.data(), sizeof entry);
+        // The entry carries what was returned and nothing past it.
+        const auto returned =
+            static_cast<uint32_t>(got - static_cast<int>(ovlank::kCaptureHeadSize));
+        if (entry.length > returned)
+            entry.length = returned;
+        if (m_monitorPackets)
+            m_parts.view.packetCaptured(entry, noRedraw);
+        if (!m_hidden)
+            m_parts.network.accountPacket(entry);
+    }
+    if (rows <= 200 && !m_hidden && m_monitorPackets)
+        m_parts.view.redrawPacketList();
+}
+
+void FilteringSession::readCounters() {
+    // Room for the largest reply the daemon can give, whatever the filter count.
+    std::array<uint8_t, sizeof(ovlank::BandwidthReply)> reply{};
+    const int got = m_parts.driver.Receive(ovlank::CLEAR_BANDWIDTH, reply);
+    std::vector<int32_t> available;
+    for (const auto& filter : m_parts.inForce.PacketFilters())
+        available.push_back(filter->available);
+    if (got < 0 ||
+        !m_bandwidth.addReading(std::span(reply.data(), static_cast<size_t>(got)), available))
+        fail(ovlank::CLEAR_BANDWIDTH);
+}
+
+void FilteringSession::secondTick() {
+    const int32_t window = m_parts.inForce.GetTimeToCalcAverageBandwidth();
+    const auto& filters = m_parts.inForce.PacketFilters();
+    const BandwidthMonitor::Second second =
+        m_bandwidth.secondTick(filters.size(), m_hidden, window, [&](size_t k, int32_t bytes) {
+            filters[k]->AddBandwidthSample(bytes, window);
+        });
+    if (!second.visible)
+        return;
+    m_parts.view.refreshFilterBandwidth(m_dynamicPass.overriddenRules());
+    m_parts.view.setPaneText(kPaneUp, BandwidthMonitor::paneText(0, second.sent));
+    m_parts.view.setPaneText(kPaneDown, BandwidthMonitor::paneText(1, second.received));
+}
+
+bool FilteringSession::refreshConnections() {
+    if (!m_parts.network.refresh()) {
+        m_parts.messages.show("TCPテーブルの取得に失敗しました。Tavrinを終了します。\n"
+                              "何度もこのメッセージが出る場合はWindowsを再起動してください。");
+        m_programEnding = m_parts.host.runExitPath();
+        return false;
+    }
+    if (!m_hidden)
+        m_parts.view.refreshConnectionPage();
+    updatePortLists();
+    return true;
+}
+
+bool FilteringSession::updatePortLists() {
+    // Process names by id, looked up once per tick.
+    std::map<int32_t, std::string> names;
+    const ProcessTable& processes = m_parts.network.processTable();
+    auto nameOf = [&](int32_t pid) -> const std::string& {
+        auto it = names.find(pid);
+        if (it == names.end())
+            it = names.emplace(pid, processes.processDisplayName(pid)).first;
+        return it->second;
+    };
+
+    uint16_t rule = 0;
+    for (const auto& filter : m_parts.inForce.PacketFilters()) {
+        if (filter->available != 1)
+            continue;
+        if (rule >= ovlank::kMaxRules)
+            break; // never sent to the daemon
+        const uint16_t index = rule++;
+        if (filter->appName.empty())
+            continue;
+        ovlank::PortListRequest request{};
+        uint16_t count = 0;
+        for (const TcpConnection& c : m_parts.network.connections()) {
+            if (count == ovlank::kMaxPortListEntries)
+                break;
+            if (c.state < kTcpListening || c.state > kTcpEstablished)
+                continue;
+            if (!equalsIgnoringCase(nameOf(c.processId), filter->appName))
+                continue;
+            const uint16_t port = localPortHostOrder(c);
+            // Equal local ports stand next to each other in the table.
+            if (count > 0 && request.ports[count - 1] == port)
+                continue;
+            request.ports[count++] = port;
+        }
+        request.ruleIndex = index;
+        request.portSelector = filter->GetProcessPortSelector();
+        request.portCount = count > 0 ? count : ovlank::kPortListMatchesNothing;
+        uint8_t bytes[sizeof request];
+        std::memcpy(bytes, &request, sizeof request);
+        const size_t length = ovlank::portListRequestSize(request.portCount);
+        // A refusal is ignored; only a device that is not there ends the step.
+        if (m_parts.driver.Send(ovlank::SET_PORTS, std::span(bytes, length)) == kServiceNoDevice) {
+            fail(ovlank::SET_PORTS);
+            return false;
+        }
+        filter->SetProcessPorts(std::span<const uint16_t>(request.ports, count), request.portCount);
+    }
+    return true;
+}
+
+void FilteringSession::connectionTick() {
+    if (!refreshConnections())
+        return;
+    std::vector<const PacketFilter*> packets;
+    for (const auto& f : m_parts.inForce.PacketFilters())
+        packets.push_back(f.get());
+    std::vector<const DynamicFilter*> dynamics;
+    for (const auto& d : m_parts.edited.DynamicFilters())
+        dynamics.push_back(d.get());
+    m_dynamicPass.run({packets, dynamics, m_filtering, m_dynamicFiltering, period()}, m_conditions,
+                      m_parts.driver, m_parts.messages);
+}
+
+void FilteringSession::addressTick() {
+    m_parts.adapters.rebuild();
+    if (m_parts.edited.RefreshLocalAddresses(m_parts.adapters))
+        restart();
+}
+
+} // namespace tavrin::core

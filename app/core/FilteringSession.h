@@ -1,0 +1,102 @@
+// The filtering session: the daemon holds one rule per enabled filter of the
+// settings in force and its hook runs. Started when the program opens, rebuilt
+// whenever filters, the bandwidth control period or the machine's addresses
+// change; the daemon's filtering switch is separate and survives rebuilds. The
+// timers' work is here as plain calls.
+#pragma once
+
+#include "AdapterList.h"
+#include "BandwidthMonitor.h"
+#include "CoreView.h"
+#include "DriverService.h"
+#include "DynamicFilterPass.h"
+#include "IniFileObject.h"
+#include "Messages.h"
+#include "NetworkConditions.h"
+#include "NetworkInfo.h"
+
+namespace tavrin::core {
+
+// What the session needs from its owner besides the parts below.
+class SessionHost {
+public:
+    virtual ~SessionHost() = default;
+    // Session start, step 1: the settings being edited become the settings in force
+    // (saved to the file as well when AUTO_SAVE is set).
+    virtual void commitForSessionStart() = 0;
+    // The edited settings become the settings in force, nothing saved.
+    virtual void commitSettings() = 0;
+    // A fatal failure: runs the exit path. True when the program is ending.
+    virtual bool runExitPath() = 0;
+};
+
+struct SessionParts {
+    DriverService& driver;
+    Messages& messages;
+    CoreView& view;
+    SessionHost& host;
+    settings::IniFileObject& inForce;
+    settings::IniFileObject& edited;
+    NetworkInfo& network;
+    AdapterList& adapters;
+};
+
+class FilteringSession final {
+public:
+    explicit FilteringSession(SessionParts parts);
+
+    // True when the hook runs with every rule loaded.
+    bool start();
+    void stop();
+    void restart();
+    bool running() const { return m_running; }
+
+    void startFiltering();
+    void stopFiltering();
+    bool filtering() const { return m_filtering; }
+
+    // Timer 1015: drain the capture ring.
+    void drainPackets();
+    // Timer 1016: read and reset the daemon's counters.
+    void readCounters();
+    // Timer 1017: per-filter and total bandwidth, the status bar.
+    void secondTick();
+    // Timer 1020: connection table, connection page, port lists, dynamic filters.
+    void connectionTick();
+    // Timer 1021: the machine's addresses; a filter following a changed one
+    // restarts the session.
+    void addressTick();
+
+    // The window's state as far as the session cares.
+    void setHidden(bool hidden) { m_hidden = hidden; }
+    bool hidden() const { return m_hidden; }
+    void setMonitorPackets(bool on) { m_monitorPackets = on; }
+    bool monitorPackets() const { return m_monitorPackets; }
+    void setDynamicFiltering(bool on) { m_dynamicFiltering = on; }
+    bool dynamicFiltering() const { return m_dynamicFiltering; }
+
+    BandwidthMonitor& bandwidth() { return m_bandwidth; }
+    const DynamicFilterPass& dynamicPass() const { return m_dynamicPass; }
+
+    // Port lists of process-bound filters (timer 1020, step 3). False when the
+    // device is gone and the step ended early.
+    bool updatePortLists();
+
+private:
+    bool refreshConnections(); // timer 1020 steps 1 to 3; false when the table failed
+    void fail(uint32_t code);
+    int32_t period() const;
+
+    SessionParts m_parts;
+    BandwidthMonitor m_bandwidth;
+    DynamicFilterPass m_dynamicPass;
+    NetworkConditions m_conditions;
+    bool m_running = false;
+    bool m_filtering = false;
+    bool m_hidden = false;
+    bool m_monitorPackets = false;
+    bool m_dynamicFiltering = true;
+    bool m_programEnding = false;
+};
+
+} // namespace tavrin::core

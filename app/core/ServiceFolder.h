@@ -1,0 +1,65 @@
+// The service control manager on Linux: a service is a record file in a root-owned
+// run-time folder naming its executable, device and arguments, plus the process it
+// runs as. Starting launches the executable detached and waits until its device
+// answers; stopping sends SIGTERM. An advisory lock on the folder is the database
+// lock: every change takes it, and another process holding it gives DatabaseLocked.
+#pragma once
+
+#include "DeviceLink.h"
+#include "ServiceControlManager.h"
+
+#include <chrono>
+#include <map>
+#include <sys/types.h>
+
+namespace tavrin::core {
+
+class ServiceFolder final : public ServiceControlManager {
+public:
+    struct Timing {
+        std::chrono::milliseconds startWait{10000}; // until the device must answer
+        std::chrono::milliseconds stopWait{5000};   // after SIGTERM, before SIGKILL
+    };
+
+    // `probe` opens devices to see whether a started service answers.
+    ServiceFolder(std::string folder, DeviceOpener& probe);
+    ServiceFolder(std::string folder, DeviceOpener& probe, Timing timing);
+
+    // Registers a service the system provides itself under `name`.
+    void addSystemService(const std::string& name, SystemService& service);
+
+    ScmOutcome openManager() override;
+    ScmOutcome createService(const std::string& name, const ServiceConfig& config) override;
+    ScmOutcome openService(const std::string& name) override;
+    ScmOutcome startService(const std::string& name) override;
+    ScmOutcome stopService(const std::string& name) override;
+    ScmOutcome deleteService(const std::string& name) override;
+
+    const std::string& folder() const { return m_folder; }
+    // Where a service's standard output and error go: "<folder>/<name>.log".
+    std::string logPath(const std::string& name) const;
+
+    // One record as stored.
+    struct Record {
+        ServiceConfig config;
+        pid_t pid = 0;
+        uint64_t startTime = 0;
+    };
+
+private:
+    class Session;
+
+    ScmOutcome startDaemon(Session& session, const std::string& name, Record& record);
+    bool deviceAnswers(const std::string& devicePath);
+
+    std::string m_folder;
+    DeviceOpener& m_probe;
+    Timing m_timing;
+    std::map<std::string, SystemService*> m_systemServices;
+};
+
+// The text form of a record and back; parsing refuses anything it does not know.
+std::string formatServiceRecord(const ServiceFolder::Record& record);
+bool parseServiceRecord(const std::string& text, ServiceFolder::Record& record);
+
+} // namespace tavrin::core

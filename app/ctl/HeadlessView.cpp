@@ -1,0 +1,42 @@
+#include "HeadlessView.h"
+
+#include "BandwidthMonitor.h"
+#include "FilteringSession.h"
+
+namespace tavrin::ctl {
+
+void HeadlessView::sessionTimers(bool running, std::chrono::milliseconds period) {
+    if (!running || m_session == nullptr) {
+        for (int id : {core::kTimerDrainPackets, core::kTimerReadCounters, core::kTimerSecond})
+            m_loop.stopTimer(id);
+        return;
+    }
+    core::FilteringSession& session = *m_session;
+    m_loop.startTimer(core::kTimerDrainPackets, core::kDrainPeriod,
+                      [&session] { session.drainPackets(); });
+    m_loop.startTimer(core::kTimerReadCounters, period, [&session] { session.readCounters(); });
+    m_loop.startTimer(core::kTimerSecond, core::kSecondPeriod,
+                      [&session] { session.secondTick(); });
+}
+
+void HeadlessView::setPaneText(int pane, const std::string& text) {
+    m_panes[pane] = text;
+    // UP is set before DOWN: one line per update of the pair.
+    if (pane == core::kPaneDown) {
+        std::fprintf(m_out, "%s |%s\n", paneText(core::kPaneUp).c_str(), text.c_str());
+        std::fflush(m_out);
+    }
+}
+
+void HeadlessView::filteringChanged(bool filtering) {
+    std::fprintf(m_out, "filtering %s\n", filtering ? "on" : "off");
+    std::fflush(m_out);
+}
+
+const std::string& HeadlessView::paneText(int pane) const {
+    static const std::string none;
+    auto it = m_panes.find(pane);
+    return it == m_panes.end() ? none : it->second;
+}
+
+} // namespace tavrin::ctl

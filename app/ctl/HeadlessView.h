@@ -1,0 +1,39 @@
+// The window side of `tavrinctl run`: the session's timers on the event loop, the
+// status bar as a line on standard output every second, filtering changes as
+// lines too, and the end of the exit path as the end of the loop.
+#pragma once
+
+#include "CoreView.h"
+#include "RunLoop.h"
+
+#include <cstdio>
+#include <map>
+
+namespace tavrin::core {
+class FilteringSession;
+}
+
+namespace tavrin::ctl {
+
+class HeadlessView final : public core::CoreView {
+public:
+    HeadlessView(RunLoop& loop, std::FILE* out) : m_loop(loop), m_out(out) {}
+
+    // The session whose ticks the timers call; set once the core exists.
+    void bind(core::FilteringSession& session) { m_session = &session; }
+
+    void sessionTimers(bool running, std::chrono::milliseconds period) override;
+    void setPaneText(int pane, const std::string& text) override;
+    void endProgram() override { m_loop.quit(); }
+    void filteringChanged(bool filtering) override;
+
+    const std::string& paneText(int pane) const;
+
+private:
+    RunLoop& m_loop;
+    std::FILE* m_out;
+    core::FilteringSession* m_session = nullptr;
+    std::map<int, std::string> m_panes;
+};
+
+} // namespace tavrin::ctl

@@ -1,0 +1,141 @@
+#include "BandwidthMonitor.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <vector>
+
+namespace tavrin::core {
+namespace {
+
+// A CLEAR_BANDWIDTH reply: one count per rule, then sent and received.
+std::vector<uint8_t> reply(std::vector<uint32_t> rules, uint32_t sent, uint32_t received) {
+    rules.push_back(sent);
+    rules.push_back(received);
+    std::vector<uint8_t> bytes(rules.size() * 4);
+    std::memcpy(bytes.data(), rules.data(), bytes.size());
+    return bytes;
+}
+
+std::map<size_t, int32_t> second(BandwidthMonitor& monitor, size_t filters, bool hidden = false,
+                                 int32_t window = 5) {
+    std::map<size_t, int32_t> samples;
+    monitor.secondTick(filters, hidden, window, [&](size_t k, int32_t v) { samples[k] = v; });
+    return samples;
+}
+
+TEST(BandwidthMonitor, PaneTextsShowKilobytesOrNotMeasured) {
+    EXPECT_EQ(BandwidthMonitor::paneText(0, -1), " UP    未測定");
+    EXPECT_EQ(BandwidthMonitor::paneText(1, -1), " DOWN    未測定");
+    EXPECT_EQ(BandwidthMonitor::paneText(0, 1536), " UP     1.5 KB/s");
+    EXPECT_EQ(BandwidthMonitor::paneText(1, 0), " DOWN     0.0 KB/s");
+    EXPECT_EQ(BandwidthMonitor::paneText(0, 1024 * 123456), " UP123456.0 KB/s");
+    EXPECT_EQ(BandwidthMonitor::paneText(0, 2147483647), " UP2097152.0 KB/s");
+}
+
+TEST(BandwidthMonitor, ReadingsAddUpPerFilterPositionSkippingDisabledFilters) {
+    BandwidthMonitor monitor;
+    EXPECT_EQ(monitor.sentSum(), BandwidthMonitor::kNotMeasured);
+    const int32_t enabled[] = {1, 0, 1};
+    ASSERT_TRUE(monitor.addReading(reply({100, 200}, 10, 20), enabled));
+    ASSERT_TRUE(monitor.addReading(reply({1, 2}, 5, 6), enabled));
+    EXPECT_EQ(monitor.accumulator(0), 101);
+    EXPECT_EQ(monitor.accumulator(1), 0); // the disabled filter does not shift the others
+    EXPECT_EQ(monitor.accumulator(2), 202);
+    // The first reading ends "not measured" without losing a byte to it.
+    EXPECT_EQ(monitor.sentSum(), 15);
+    EXPECT_EQ(monitor.receivedSum(), 26);
+
+    const auto samples = second(monitor, 3);
+    EXPECT_EQ(samples, (std::map<size_t, int32_t>{{0, 101}, {1, 0}, {2, 202}}));
+    EXPECT_EQ(monitor.accumulator(0), 0);
+    EXPECT_EQ(monitor.sentSum(), 0);
+    EXPECT_EQ(monitor.sentAverage(), 15);
+    EXPECT_EQ(monitor.receivedAverage(), 26);
+}
+
+TEST(BandwidthMonitor, RepliesThatDoNotFitTheFiltersNeverReachOutsideEitherTable) {
+    BandwidthMonitor monitor;
+    // Three enabled filters, but the daemon holds one rule (a start that failed
+    // part-way): the totals still come from the end of the reply.
+    const int32_t three[] = {1, 1, 1};
+    ASSERT_TRUE(monitor.addReading(reply({7}, 40, 50), three));
+    EXPECT_EQ(monitor.accumulator(0), 7);
+    EXPECT_EQ(monitor.accumulator(1), 0);
+    EXPECT_EQ(monitor.sentSum(), 40);
+    EXPECT_EQ(monitor.receivedSum(), 50);
+
+    // A list grown past 64 filters: positions from 64 on are never written.
+    std::vector<uint32_t> rules(64, 1);
+    const std::vector<int32_t> many(70, 1);
+    ASSERT_TRUE(monitor.addReading(reply(rules, 0, 0), many));
+    EXPECT_EQ(monitor.accumulator(63), 1);
+    EXPECT_EQ(monitor.accumulator(64), 0);
+    const auto samples = second(monitor, 70);
+    EXPECT_EQ(samples.size(), 70u);
+    EXPECT_EQ(samples.at(63), 1);
+    EXPECT_EQ(samples.at(69), 0);
+
+    // Malformed replies count nothing.
+    EXPECT_FALSE(monitor.addReading(std::vector<uint8_t>(4), three));
+    EXPECT_FALSE(monitor.addReading(std::vector<uint8_t>(10), three));
+    EXPECT_EQ(monitor.sentSum(), 0);
+}
+
+TEST(BandwidthMonitor, SumsSaturateInsteadOfTurningNegative) {
+    BandwidthMonitor monitor;
+    const int32_t one[] = {1};
+    ASSERT_TRUE(monitor.addReading(reply({0xFFFFFFFFu}, 0xFFFFFFFFu, 0x80000000u), one));
+    ASSERT_TRUE(monitor.addReading(reply({5}, 5, 5), one));
+    EXPECT_EQ(monitor.accumulator(0), 2147483647);
+    EXPECT_EQ(monitor.sentSum(), 2147483647);
+    EXPECT_EQ(monitor.receivedSum(), 2147483647);
+}
+
+TEST(BandwidthMonitor, AveragesFollowTheWindowAndStandStillWhileHidden) {
+    BandwidthMonitor monitor;
+    const int32_t none[] = {0};
+    const uint32_t seconds[] = {10240, 0, 0, 0, 0, 0};
+    int tick = 0;
+    for (uint32_t value : seconds) {
+        ASSERT_TRUE(monitor.addReading(reply({}, value, value / 2), none));
+        second(monitor, 1);
+        ++tick;
+        if (tick == 5) {
+            EXPECT_EQ(monitor.sentAverage(), 2048);
+            EXPECT_EQ(monitor.receivedAverage(), 1024);
+        }
+    }
+    EXPECT_EQ(monitor.sentAverage(), 0);
+
+    // Hidden: the sums are reset but the histories do not move.
+    ASSERT_TRUE(monitor.addReading(reply({}, 5000, 0), none));
+    const auto hiddenSecond = monitor.secondTick(0, true, 5, [](size_t, int32_t) {});
+    EXPECT_FALSE(hiddenSecond.visible);
+    EXPECT_EQ(hiddenSecond.sent, 5000);
+    EXPECT_EQ(monitor.sentAverage(), 0);
+    EXPECT_EQ(monitor.sentSum(), 0);
+
+    // A window below one keeps just the latest second rather than dividing by zero.
+    ASSERT_TRUE(monitor.addReading(reply({}, 300, 0), none));
+    second(monitor, 0, false, 0);
+    EXPECT_EQ(monitor.sentAverage(), 300);
+}
+
+TEST(BandwidthMonitor, ASecondWithoutReadingsShowsNotMeasuredAndAddsNoHistory) {
+    BandwidthMonitor monitor;
+    const auto first = monitor.secondTick(0, false, 5, [](size_t, int32_t) {});
+    EXPECT_EQ(first.sent, BandwidthMonitor::kNotMeasured);
+    EXPECT_EQ(BandwidthMonitor::paneText(0, first.sent), " UP    未測定");
+    EXPECT_EQ(monitor.sentAverage(), 0);
+    // Afterwards a quiet second is a measured zero.
+    const auto next = monitor.secondTick(0, false, 5, [](size_t, int32_t) {});
+    EXPECT_EQ(next.sent, 0);
+
+    monitor.clear();
+    EXPECT_EQ(monitor.sentSum(), BandwidthMonitor::kNotMeasured);
+}
+
+} // namespace
+} // namespace tavrin::core

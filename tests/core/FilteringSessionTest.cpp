@@ -1,0 +1,334 @@
+// The filtering session against the real engine: the exact requests of start,
+// stop and rebuild, and the timers' work on real counters, captures and tables.
+#include "CoreHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace tavrin::core {
+namespace {
+
+using ovlank::test::PacketBuilder;
+using test::kLocal;
+using test::kRemote;
+using Strings = std::vector<std::string>;
+
+// A packet filter section; `extra` lines override the defaults given here.
+std::string packetSection(int n, const std::string& extra) {
+    return "[PacketFilter" + std::to_string(n) + "]\nPROTOCOL=17\nDIR=DOWN\nMY_IP_MASK=0.0.0.0\n" +
+           "AVAILABLE=TRUE\nID=" + std::to_string(n) + "\n" + extra;
+}
+
+std::string common(const std::string& extra = {}) {
+    return "[Common Settings]\nAUTO_SAVE=FALSE\n" + extra;
+}
+
+// Three filters: UDP port 5555 dropped, a disabled one, UDP port 6666 limited to 10 KB/s.
+std::string threeFilters(const std::string& commonExtra = {}) {
+    return common(commonExtra) +
+           packetSection(1,
+                         "MY_PORT=5555\nIS_MY_ALL_PORT=FALSE\nDROP=TRUE\nDROP_SYN_ONLY=FALSE\n") +
+           packetSection(2, "AVAILABLE=FALSE\nDROP=TRUE\nDROP_SYN_ONLY=FALSE\n") +
+           packetSection(3, "MY_PORT=6666\nIS_MY_ALL_PORT=FALSE\nDO_BAND=TRUE\nBANDWIDTH=10\n"
+                            "MINIMUM_PACKET_SIZE=0\n");
+}
+
+PacketBuilder toLocal(uint16_t port, size_t payload = 100) {
+    return PacketBuilder::udp(kRemote, 40000, kLocal, port).payload(payload);
+}
+
+class FilteringSessionTest : public ::testing::Test, protected test::CoreHarness {
+protected:
+    FilteringSession& session() { return m_core.session(); }
+    ovlank::DriverRule addedRule(size_t n) {
+        std::vector<const test::EngineDevice::Request*> adds;
+        for (const auto& r : m_engine.requests())
+            if (r.code == ovlank::ADD_FILTER)
+                adds.push_back(&r);
+        ovlank::DriverRule rule{};
+        if (n < adds.size() && adds[n]->input.size() == sizeof rule)
+            std::memcpy(&rule, adds[n]->input.data(), sizeof rule);
+        return rule;
+    }
+};
+
+TEST_F(FilteringSessionTest, StartLoadsEveryEnabledFilterThenRegistersTheHook) {
+    ASSERT_TRUE(start(threeFilters("BANDWIDTH_CONTROL_TIME=100\n")));
+    EXPECT_EQ(m_engine.names(),
+              (Strings{"SET_LOCALIP", "ADD_FILTER", "ADD_FILTER", "START_IP_HOOK"}));
+    EXPECT_TRUE(m_engine.hookRegistered());
+    EXPECT_TRUE(m_messages.texts().empty()) << ::testing::PrintToString(m_messages.texts());
+    // The local address list: the entry for no adapter, then the adapter.
+    const std::vector<uint8_t> addresses = m_engine.requests()[0].input;
+    ASSERT_EQ(addresses.size(), 12u);
+    EXPECT_EQ(addresses[0], 2);
+    uint32_t second = 0;
+    std::memcpy(&second, addresses.data() + 8, 4);
+    EXPECT_EQ(second, kLocal);
+    // 10 KB/s with a 100 ms period is 1020 bytes per period.
+    EXPECT_EQ(addedRule(0).block, 1);
+    EXPECT_EQ(addedRule(1).limit, 1020u);
+    EXPECT_TRUE(m_view.timersRunning);
+    EXPECT_EQ(m_view.timerPeriod, std::chrono::milliseconds(100));
+    EXPECT_EQ(m_view.events, (Strings{"filtering off", "rules reloaded", "timers on"}));
+    EXPECT_EQ(m_view.panes[kPaneUp], " UP    未測定");
+    EXPECT_EQ(m_view.panes[kPaneTotal], " TOTAL ");
+
+    // The hook counts but drops nothing until filtering is switched on.
+    EXPECT_TRUE(decide(toLocal(5555)));
+    session().startFiltering();
+    EXPECT_FALSE(decide(toLocal(5555)));
+    EXPECT_TRUE(decide(toLocal(5556)));
+    EXPECT_TRUE(session().filtering());
+}
+
+TEST_F(FilteringSessionTest, ARebuildSendsEverythingAgainAndFilteringStaysOn) {
+    ASSERT_TRUE(start(threeFilters()));
+    session().startFiltering();
+    m_engine.clear();
+    m_core.edited().PacketFilterAt(1)->available = 1; // the disabled filter joins in
+    m_core.filtersChanged();
+    EXPECT_EQ(m_engine.names(),
+              (Strings{"STOP_IP_HOOK", "CLEAR_FILTER", "SET_LOCALIP", "ADD_FILTER", "ADD_FILTER",
+                       "ADD_FILTER", "START_IP_HOOK"}));
+    EXPECT_FALSE(m_core.settingsSaved());
+    EXPECT_EQ(m_core.inForce().AvailablePacketFilterCount(), 3);
+    // Filter 2 (drop all UDP) now stands second and filtering is still on.
+    EXPECT_FALSE(decide(toLocal(7777)));
+
+    // A period below 1 ms is taken as the default 250, never as "no limit".
+    m_engine.clear();
+    m_core.edited().SetBandwidthControlTime(0);
+    m_core.filtersChanged();
+    EXPECT_EQ(m_view.timerPeriod, std::chrono::milliseconds(250));
+    EXPECT_EQ(addedRule(2).limit, 10u * 256);
+
+    m_engine.clear();
+    session().stop();
+    EXPECT_EQ(m_engine.names(), (Strings{"STOP_IP_HOOK", "CLEAR_FILTER"}));
+    EXPECT_FALSE(m_view.timersRunning);
+    EXPECT_FALSE(m_engine.hookRegistered());
+}
+
+TEST_F(FilteringSessionTest, WithoutFiltersTheSessionStillCounts) {
+    ASSERT_TRUE(start(common()));
+    EXPECT_EQ(m_engine.names(), (Strings{"SET_LOCALIP", "START_IP_HOOK"}));
+    decide(toLocal(5555, 986)); // 20 + 8 + 986 + 14 = 1028 wire bytes received
+    session().readCounters();
+    session().secondTick();
+    EXPECT_EQ(m_view.panes[kPaneDown], " DOWN     1.0 KB/s");
+    EXPECT_EQ(m_view.panes[kPaneUp], " UP     0.0 KB/s");
+}
+
+TEST_F(FilteringSessionTest, AListGrownPastSixtyFourKeepsItsFirstSixtyFourInForce) {
+    std::string settings = common();
+    for (int n = 1; n <= 66; ++n)
+        settings +=
+            packetSection(n, "MY_PORT=" + std::to_string(1000 + n) +
+                                 "\nIS_MY_ALL_PORT=FALSE\nDROP=TRUE\nDROP_SYN_ONLY=FALSE\n");
+    ASSERT_TRUE(start(settings));
+    long adds = 0;
+    for (const auto& r : m_engine.requests()) {
+        if (r.code == ovlank::ADD_FILTER) {
+            ++adds;
+            EXPECT_EQ(r.status, ovlank::STATUS_SUCCESS);
+        }
+    }
+    EXPECT_EQ(adds, 64);
+    EXPECT_EQ(m_engine.names().back(), "START_IP_HOOK");
+    EXPECT_EQ(m_messages.texts(), (Strings{"FAILED: DeviceIoControl ADD_FILTER"}));
+    session().startFiltering();
+    EXPECT_FALSE(decide(toLocal(1064)));
+    EXPECT_TRUE(decide(toLocal(1065)));
+    // Counting and the second tick stay inside the 64-entry table.
+    decide(toLocal(1001));
+    session().readCounters();
+    session().secondTick();
+    EXPECT_GT(m_core.inForce().PacketFilterAt(0)->currentBandwidth, 0);
+    EXPECT_EQ(m_core.inForce().PacketFilterAt(65)->currentBandwidth, 0);
+}
+
+TEST_F(FilteringSessionTest, CountersBecomePerFilterAndTotalBandwidth) {
+    ASSERT_TRUE(start(threeFilters("TIME_TO_CALC_AVERAGE_BANDWIDTH=2\n")));
+    const auto packet = toLocal(6666, 1000); // 1042 wire bytes, matched by rule 1
+    decide(packet);
+    decide(packet);
+    session().readCounters();
+    decide(packet);
+    session().readCounters();
+    session().secondTick();
+    const PacketFilter& limited = *m_core.inForce().PacketFilterAt(2);
+    EXPECT_EQ(limited.currentBandwidth, 3 * 1042);
+    EXPECT_EQ(limited.averageBandwidth, 3u * 1042);
+    EXPECT_EQ(m_core.inForce().PacketFilterAt(1)->currentBandwidth, 0);
+    EXPECT_EQ(m_view.panes[kPaneDown], " DOWN     3.1 KB/s");
+    EXPECT_EQ(session().bandwidth().receivedAverage(), 3 * 1042);
+
+    // While hidden the filters keep counting but the totals and panes stand still.
+    session().setHidden(true);
+    m_view.panes.clear();
+    decide(packet);
+    session().readCounters();
+    session().secondTick();
+    EXPECT_EQ(limited.currentBandwidth, 1042);
+    EXPECT_EQ(limited.averageBandwidth, (3u * 1042 + 1042) / 2);
+    EXPECT_TRUE(m_view.panes.empty());
+    EXPECT_EQ(session().bandwidth().receivedAverage(), 3 * 1042);
+}
+
+TEST_F(FilteringSessionTest, CapturedPacketsAreDrainedToTheMonitorAndTheConnections) {
+    ASSERT_TRUE(start(threeFilters()));
+    decide(toLocal(5555, 4));
+    decide(PacketBuilder::tcp(kRemote, 40000, kLocal, 80));
+    session().drainPackets();
+    EXPECT_TRUE(m_view.captured.empty()); // the monitor check box is off
+    session().setMonitorPackets(true);
+    decide(toLocal(5555, 4));
+    decide(PacketBuilder::tcp(kRemote, 40000, kLocal, 80));
+    session().drainPackets();
+    ASSERT_EQ(m_view.captured.size(), 2u);
+    EXPECT_EQ(m_view.captured[0].ruleIndex, 0);
+    EXPECT_EQ(m_view.captured[0].length, 32u);
+    EXPECT_EQ(m_view.captured[1].ruleIndex, -1);
+    EXPECT_EQ(m_view.captured[1].length, 40u);
+    EXPECT_EQ(m_view.noRedraws, (std::vector<bool>{true, true}));
+    EXPECT_EQ(m_view.redraws, 1);
+    // Nothing left: a further drain asks once and stops.
+    m_engine.clear();
+    session().drainPackets();
+    EXPECT_EQ(m_engine.names(), (Strings{"GET_PACKET"}));
+}
+
+TEST_F(FilteringSessionTest, AFloodIsDrainedAtMostOneRingPerTick) {
+    ASSERT_TRUE(start(common("MAX_PACKET_CAPTURE_NUM=500\n")));
+    session().setMonitorPackets(true);
+    session().setHidden(true);
+    for (int i = 0; i < 3999; ++i)
+        decide(toLocal(5555));
+    session().drainPackets();
+    EXPECT_EQ(m_view.captured.size(), 3999u);
+    EXPECT_EQ(m_view.noRedraws.front(), true); // hidden with more than 200 rows
+    EXPECT_EQ(m_view.redraws, 0);
+}
+
+// A TCP socket of this very process, listening on loopback.
+class Listener {
+public:
+    Listener() {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in in{};
+        in.sin_family = AF_INET;
+        in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof in;
+        if (::bind(m_fd, reinterpret_cast<sockaddr*>(&in), sizeof in) != 0 ||
+            ::listen(m_fd, 1) != 0 ||
+            ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&in), &length) != 0)
+            throw std::runtime_error("listen");
+        m_port = ntohs(in.sin_port);
+    }
+    ~Listener() { ::close(m_fd); }
+    uint16_t port() const { return m_port; }
+
+private:
+    int m_fd;
+    uint16_t m_port = 0;
+};
+
+std::string programName() {
+    char path[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    std::string text(path, n > 0 ? static_cast<size_t>(n) : 0);
+    return text.substr(text.rfind('/') + 1);
+}
+
+TEST_F(FilteringSessionTest, ProcessBoundFiltersGetTheirProcessesPorts) {
+    Listener listener;
+    // Rule 0 is bound to this test program (in upper case: names match without
+    // regard to case), rule 1 to a program that does not run.
+    std::string upper = programName();
+    for (char& c : upper)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::string settings =
+        common() + packetSection(1, "PROTOCOL=6\nDIR=UP\nDROP=TRUE\nAPPNAME=" + upper + "\n") +
+        packetSection(2, "PROTOCOL=6\nAPPNAME=no-such-program.bin\n");
+    ASSERT_TRUE(start(settings));
+    std::vector<const test::EngineDevice::Request*> ports;
+    for (const auto& r : m_engine.requests())
+        if (r.code == ovlank::SET_PORTS)
+            ports.push_back(&r);
+    ASSERT_EQ(ports.size(), 2u);
+    // Before the hook, after the rules.
+    EXPECT_EQ(m_engine.names().back(), "START_IP_HOOK");
+
+    const std::vector<uint8_t>& bound = ports[0]->input;
+    ASSERT_GE(bound.size(), 8u);
+    ASSERT_EQ(bound.size() % 2, 0u);
+    EXPECT_EQ(bound[0], 0); // rule 0
+    EXPECT_EQ(bound[2], 0); // UP: the source port is the local one
+    const uint16_t count = static_cast<uint16_t>(bound[4] | bound[5] << 8);
+    ASSERT_EQ(bound.size(), 6u + 2u * count);
+    std::vector<uint16_t> sent(count);
+    std::memcpy(sent.data(), bound.data() + 6, 2u * count);
+    EXPECT_NE(std::find(sent.begin(), sent.end(), listener.port()), sent.end());
+    const PacketFilter& filter = *m_core.inForce().PacketFilterAt(0);
+    EXPECT_EQ(filter.processPortCount, count);
+    EXPECT_EQ(filter.GetProcessPortText().find(std::to_string(listener.port())) !=
+                  std::string::npos,
+              true);
+
+    // No process: the rule matches nothing, sent as the 6-byte form.
+    EXPECT_EQ(ports[1]->input, (std::vector<uint8_t>{1, 0, 1, 0, 0xFF, 0xFF}));
+    EXPECT_EQ(m_core.inForce().PacketFilterAt(1)->processPortCount, 0xFFFF);
+    EXPECT_EQ(m_core.inForce().PacketFilterAt(1)->GetProcessPortText(), "None");
+}
+
+TEST_F(FilteringSessionTest, DynamicOverridesFollowFilteringAndTheCheckBox) {
+    const std::string settings =
+        threeFilters() +
+        "[DynamicFilter1]\nDROP=TRUE\nDROP_SYN_ONLY=FALSE\nAVAILABLE=TRUE\nTARGET_FILTER_ID=3\n";
+    ASSERT_TRUE(start(settings));
+    session().connectionTick(); // filtering off: nothing to override
+    EXPECT_TRUE(decide(toLocal(6666)));
+    session().startFiltering();
+    m_engine.clear();
+    session().connectionTick();
+    EXPECT_EQ(m_engine.names().back(), "CHANGE_FILTER");
+    EXPECT_FALSE(decide(toLocal(6666))); // filter 3 now drops
+    EXPECT_EQ(session().dynamicPass().overriddenRules(), (std::vector<int32_t>{1}));
+    session().secondTick();
+    EXPECT_EQ(m_view.overriddenRules, (std::vector<int32_t>{1}));
+
+    m_core.setDynamicFiltering(false);
+    EXPECT_EQ(m_core.edited().GetDoDynamicFiltering(), 0);
+    session().connectionTick();
+    EXPECT_TRUE(decide(toLocal(6666))); // its own rule is back
+    m_engine.clear();
+    session().connectionTick();
+    for (const auto& name : m_engine.names())
+        EXPECT_NE(name, "CHANGE_FILTER");
+}
+
+TEST_F(FilteringSessionTest, AChangedAdapterAddressRestartsTheSession) {
+    const std::string settings =
+        common() + packetSection(1, "ADAPTER_NAME=eth7\nIS_MY_IP=TRUE\nMY_IP=192.168.7.2\n"
+                                    "MY_IP_MASK=255.255.255.255\nDROP=TRUE\n");
+    ASSERT_TRUE(start(settings));
+    m_engine.clear();
+    session().addressTick();
+    EXPECT_TRUE(m_engine.names().empty()); // nothing changed
+
+    m_adapterRows[0].address = ovlank::test::ip(192, 168, 7, 9);
+    session().addressTick();
+    EXPECT_EQ(m_engine.names().front(), "STOP_IP_HOOK");
+    EXPECT_EQ(m_engine.names().back(), "START_IP_HOOK");
+    EXPECT_EQ(m_core.inForce().PacketFilterAt(0)->myIp, ovlank::test::ip(192, 168, 7, 9));
+    EXPECT_EQ(addedRule(0).destinationAddress, ovlank::test::ip(192, 168, 7, 9));
+}
+
+} // namespace
+} // namespace tavrin::core
