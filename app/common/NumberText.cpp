@@ -47,4 +47,16 @@ int32_t leadingInt32(std::string_view text) {
     return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
 }
 
+std::optional<uint64_t> parseWholeDecimal(std::string_view text) {
+    if (text.empty() || text.size() > 19)
+        return std::nullopt;
+    uint64_t value = 0;
+    for (const char c : text) {
+        if (!isDigit(c))
+            return std::nullopt;
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    return value;
+}
+
 } // namespace tavrin

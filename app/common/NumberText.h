@@ -1,8 +1,9 @@
-// Numbers read from text the way the settings, command and port texts have always
-// been read.
+// Numbers read from text: leniently, the way the settings, command and port texts
+// have always been read, and strictly, for the system's tables and our own records.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace tavrin {
@@ -21,5 +22,9 @@ LeadingNumber readLeadingNumber(std::string_view text, uint64_t ceiling);
 // readLeadingNumber as a 32-bit value: no digits give 0, values past the range stop
 // at its ends.
 int32_t leadingInt32(std::string_view text);
+
+// A text of 1 to 19 decimal digits and nothing else (no blanks, no sign); nullopt for
+// any other text. 19 digits always fit 64 bits.
+std::optional<uint64_t> parseWholeDecimal(std::string_view text);
 
 } // namespace tavrin

@@ -1,5 +1,6 @@
 #include "ServiceFolder.h"
 
+#include "NumberText.h"
 #include "PrivateFolder.h"
 #include "ProcessControl.h"
 
@@ -41,18 +42,6 @@ bool validServiceName(const std::string& name) {
 
 bool oneLine(const std::string& value) {
     return value.find('\n') == std::string::npos && value.find('\0') == std::string::npos;
-}
-
-bool parseNumber(const std::string& text, uint64_t& value) {
-    if (text.empty() || text.size() > 19)
-        return false;
-    value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-    }
-    return true;
 }
 
 // The last non-empty line of a service's log, to tell the user why it ended.
@@ -97,7 +86,6 @@ bool parseServiceRecord(const std::string& text, ServiceFolder::Record& record) 
             return false;
         const std::string key = line.substr(0, eq);
         const std::string value = line.substr(eq + 1);
-        uint64_t number = 0;
         if (key == "executable") {
             out.config.executable = value;
         } else if (key == "device") {
@@ -105,13 +93,15 @@ bool parseServiceRecord(const std::string& text, ServiceFolder::Record& record) 
         } else if (key == "argument") {
             out.config.arguments.push_back(value);
         } else if (key == "pid") {
-            if (!parseNumber(value, number) || number > 0x7FFFFFFF)
+            const std::optional<uint64_t> number = parseWholeDecimal(value);
+            if (!number || *number > 0x7FFFFFFF)
                 return false;
-            out.pid = static_cast<pid_t>(number);
+            out.pid = static_cast<pid_t>(*number);
         } else if (key == "starttime") {
-            if (!parseNumber(value, number))
+            const std::optional<uint64_t> number = parseWholeDecimal(value);
+            if (!number)
                 return false;
-            out.startTime = number;
+            out.startTime = *number;
         } else {
             return false;
         }

@@ -9,6 +9,8 @@
 namespace tavrin {
 namespace {
 
+using namespace std::string_view_literals;
+
 TEST(LeadingNumber, ReadsBlanksSignAndDigitsUpToTheFirstOtherCharacter) {
     LeadingNumber n = readLeadingNumber(" \t\n\v\f\r-0042x7", 1000);
     EXPECT_TRUE(n.negative);
@@ -30,11 +32,9 @@ TEST(LeadingNumber, ReadsBlanksSignAndDigitsUpToTheFirstOtherCharacter) {
     EXPECT_FALSE(readLeadingNumber("", 1000).hasDigits);
 
     // A NUL is no digit, and nothing past the end of the view is read.
-    const std::string text("12\0"
-                           "3",
-                           4);
+    const std::string_view text = "12\0003"sv; // 1, 2, NUL, 3
     EXPECT_EQ(readLeadingNumber(text, 1000).magnitude, 12u);
-    EXPECT_EQ(readLeadingNumber(std::string_view(text).substr(0, 1), 1000).magnitude, 1u);
+    EXPECT_EQ(readLeadingNumber(text.substr(0, 1), 1000).magnitude, 1u);
 }
 
 TEST(LeadingNumber, SaturatesAtTheCeilingWithoutWrapping) {
@@ -72,6 +72,24 @@ TEST(LeadingInt32, StopsAtTheEndsOfThe32BitRange) {
     EXPECT_EQ(leadingInt32("-2147483649"), INT32_MIN);
     EXPECT_EQ(leadingInt32("-99999999999999999999999"), INT32_MIN);
     EXPECT_EQ(leadingInt32("99999999999999999999999"), INT32_MAX);
+}
+
+TEST(WholeDecimal, TakesOnlyOneToNineteenDigitsAndNothingElse) {
+    EXPECT_EQ(parseWholeDecimal("0"), 0u);
+    EXPECT_EQ(parseWholeDecimal("007"), 7u);
+    EXPECT_EQ(parseWholeDecimal("9999999999999999999"), 9999999999999999999u);
+    EXPECT_EQ(parseWholeDecimal("1234567890123456789"), 1234567890123456789u);
+
+    // Twenty digits could pass 64 bits; they are refused even when they would not.
+    EXPECT_EQ(parseWholeDecimal("00000000000000000001"), std::nullopt);
+    EXPECT_EQ(parseWholeDecimal(""), std::nullopt);
+    EXPECT_EQ(parseWholeDecimal(" 1"), std::nullopt);
+    EXPECT_EQ(parseWholeDecimal("1 "), std::nullopt);
+    EXPECT_EQ(parseWholeDecimal("+1"), std::nullopt);
+    EXPECT_EQ(parseWholeDecimal("-1"), std::nullopt);
+    EXPECT_EQ(parseWholeDecimal("1a"), std::nullopt);
+    EXPECT_EQ(parseWholeDecimal("1\0002"sv), std::nullopt); // 1, NUL, 2
+    EXPECT_EQ(parseWholeDecimal("\xD9\xA1"), std::nullopt); // Arabic-Indic one
 }
 
 } // namespace
