@@ -1,6 +1,7 @@
 #include "ExternalCommandIni.h"
 
 #include "NumberText.h"
+#include "PlainText.h"
 #include "TextEncoding.h"
 
 #include <algorithm>
@@ -42,17 +43,7 @@ bool ExternalCommandIni::isStorable(const ExternalCommand& command) {
 
 std::vector<ExternalCommand> ExternalCommandIni::parse(std::string_view text) {
     std::vector<ExternalCommand> commands;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string_view::npos)
-            end = text.size();
-        std::string_view line = text.substr(start, end - start);
-        start = end + 1;
-        // Files of the Windows version end their lines with CR LF.
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-
+    for (std::string_view line; takeLine(text, line);) {
         std::string_view fields[4];
         bool complete = true;
         for (std::string_view& field : fields) {

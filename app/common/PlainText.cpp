@@ -20,4 +20,15 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+bool takeLine(std::string_view& text, std::string_view& line) {
+    if (text.empty())
+        return false;
+    const size_t end = text.find('\n');
+    line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+    if (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    return true;
+}
+
 } // namespace tavrin

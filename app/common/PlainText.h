@@ -9,4 +9,9 @@ namespace tavrin {
 // above 0x7F and are compared exactly, so no character is matched by halves.
 bool equalsIgnoringCase(std::string_view a, std::string_view b);
 
+// Takes the first line off `text`: up to its first LF, without the CR of a CR LF
+// ending (files of the Windows version end their lines so). False once `text` is
+// empty, so a final line break opens no further, empty line.
+bool takeLine(std::string_view& text, std::string_view& line);
+
 } // namespace tavrin

@@ -1,5 +1,7 @@
 #include "ProfileDocument.h"
 
+#include "PlainText.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -53,16 +55,7 @@ uint32_t fillStringList(std::span<char> buffer, const std::vector<std::string_vi
 
 ProfileDocument ProfileDocument::parse(std::string_view text) {
     ProfileDocument doc;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string_view::npos)
-            end = text.size();
-        std::string_view raw = text.substr(start, end - start);
-        start = end + 1;
-        if (!raw.empty() && raw.back() == '\r')
-            raw.remove_suffix(1);
-
+    for (std::string_view raw; takeLine(text, raw);) {
         // A NUL ends a line's text, as it ends a C string; the bytes after it would
         // otherwise pass as further lines of the section.
         const std::string_view body = trim(raw.substr(0, raw.find('\0')));

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <string_view>
+#include <vector>
+
 namespace tavrin {
 namespace {
 
@@ -17,6 +21,41 @@ TEST(PlainText, CaseBlindComparisonFoldsOnlyAsciiLetters) {
     EXPECT_TRUE(equalsIgnoringCase("AZaz", "azAZ"));
     EXPECT_TRUE(equalsIgnoringCase("", ""));
     EXPECT_FALSE(equalsIgnoringCase("", "a"));
+}
+
+std::vector<std::string_view> lines(std::string_view text) {
+    std::vector<std::string_view> out;
+    for (std::string_view line; takeLine(text, line);)
+        out.push_back(line);
+    EXPECT_TRUE(text.empty());
+    return out;
+}
+
+TEST(PlainText, LinesEndAtLfWithOrWithoutCr) {
+    using Lines = std::vector<std::string_view>;
+    EXPECT_EQ(lines("a\r\nb\nc"), (Lines{"a", "b", "c"}));
+    // A final line break opens no empty line; an empty line between two does count.
+    EXPECT_EQ(lines("a\n\nb\n"), (Lines{"a", "", "b"}));
+    EXPECT_EQ(lines("\n"), (Lines{""}));
+    EXPECT_EQ(lines(""), Lines{});
+    // Only the one CR right before the LF goes; a lone CR stays in the line.
+    EXPECT_EQ(lines("a\rb\r\r\nc\r"), (Lines{"a\rb\r", "c"}));
+    // A NUL is text like any other here; the readers decide what it means.
+    const std::string withNul("x\0y\nz", 5);
+    EXPECT_EQ(lines(withNul), (Lines{std::string_view("x\0y", 3), "z"}));
+
+    // The line is a view into the text itself, never a copy.
+    const std::string_view text = "first\nsecond";
+    std::string_view rest = text;
+    std::string_view line;
+    ASSERT_TRUE(takeLine(rest, line));
+    EXPECT_EQ(line, "first");
+    EXPECT_EQ(line.data(), text.data());
+    EXPECT_EQ(rest.data(), text.data() + 6);
+    ASSERT_TRUE(takeLine(rest, line));
+    EXPECT_EQ(line, "second");
+    EXPECT_EQ(line.data(), text.data() + 6);
+    EXPECT_FALSE(takeLine(rest, line));
 }
 
 } // namespace
