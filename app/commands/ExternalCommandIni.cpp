@@ -8,14 +8,6 @@
 
 namespace tavrin::commands {
 
-namespace {
-
-bool hasLineBreak(std::string_view s) {
-    return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
-}
-
-} // namespace
-
 ExternalCommandIni::ExternalCommandIni(settings::FileSystem& fs, Messages& messages,
                                        std::string path)
     : m_fs(fs), m_messages(messages), m_path(std::move(path)) {}
@@ -37,8 +29,8 @@ std::vector<ExternalCommand> ExternalCommandIni::defaultCommands() {
 }
 
 bool ExternalCommandIni::isStorable(const ExternalCommand& command) {
-    return command.name.find(',') == std::string::npos && !hasLineBreak(command.name) &&
-           !hasLineBreak(command.commandLine);
+    return command.name.find(',') == std::string::npos && !hasLineBreakOrNul(command.name) &&
+           !hasLineBreakOrNul(command.commandLine);
 }
 
 std::vector<ExternalCommand> ExternalCommandIni::parse(std::string_view text) {

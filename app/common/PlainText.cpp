@@ -31,4 +31,8 @@ bool takeLine(std::string_view& text, std::string_view& line) {
     return true;
 }
 
+bool hasLineBreakOrNul(std::string_view text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
 } // namespace tavrin

@@ -14,4 +14,8 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b);
 // empty, so a final line break opens no further, empty line.
 bool takeLine(std::string_view& text, std::string_view& line);
 
+// Whether the text holds a CR, an LF or a NUL: written to a file it would not stay
+// one line (or would be cut at the NUL).
+bool hasLineBreakOrNul(std::string_view text);
+
 } // namespace tavrin

@@ -21,10 +21,6 @@ std::string_view trim(std::string_view s) {
     return s;
 }
 
-bool hasLineBreakOrNul(std::string_view s) {
-    return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
-}
-
 } // namespace
 
 uint32_t fillStringList(std::span<char> buffer, const std::vector<std::string_view>& strings) {

@@ -58,5 +58,16 @@ TEST(PlainText, LinesEndAtLfWithOrWithoutCr) {
     EXPECT_FALSE(takeLine(rest, line));
 }
 
+TEST(PlainText, LineBreaksAndNulsAreFound) {
+    EXPECT_FALSE(hasLineBreakOrNul(""));
+    EXPECT_FALSE(hasLineBreakOrNul("ping -c 4 %RemoteAddr% \t\v\f"));
+    EXPECT_FALSE(hasLineBreakOrNul("日本語"));
+    EXPECT_TRUE(hasLineBreakOrNul("a\rb"));
+    EXPECT_TRUE(hasLineBreakOrNul("a\n"));
+    EXPECT_TRUE(hasLineBreakOrNul(std::string_view("\0a", 2)));
+    // Only what the view holds counts, not the NUL that ends the literal behind it.
+    EXPECT_FALSE(hasLineBreakOrNul(std::string_view("ab\n", 2)));
+}
+
 } // namespace
 } // namespace tavrin
