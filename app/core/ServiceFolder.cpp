@@ -130,6 +130,16 @@ public:
     // False when another process holds the lock.
     bool lock() { return ::flock(m_fd, LOCK_EX | LOCK_NB) == 0; }
 
+    // The outcome that ends an operation before it starts: the folder did not open,
+    // or a change finds the lock held by another process.
+    std::optional<ScmOutcome> refusal(Access access) {
+        if (!opened())
+            return outcome(ScmStatus::Failed, m_error);
+        if (access == Access::Change && !lock())
+            return outcome(ScmStatus::DatabaseLocked);
+        return std::nullopt;
+    }
+
     enum class Read { Ok, Missing, Corrupt };
     Read readRecord(const std::string& name, Record& record) {
         const int fd = ::openat(m_fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
@@ -206,10 +216,8 @@ ScmOutcome ServiceFolder::createService(const std::string& name, const ServiceCo
     if (!valid)
         return outcome(ScmStatus::Failed, "invalid service configuration");
     Session session(m_folder);
-    if (!session.opened())
-        return outcome(ScmStatus::Failed, session.error());
-    if (!session.lock())
-        return outcome(ScmStatus::DatabaseLocked);
+    if (auto refused = session.refusal(Access::Change))
+        return *refused;
     Record existing;
     if (session.readRecord(name, existing) != Session::Read::Missing)
         return outcome(ScmStatus::Exists);
@@ -226,11 +234,18 @@ ScmOutcome ServiceFolder::openService(const std::string& name) {
     if (!validServiceName(name))
         return outcome(ScmStatus::NoSuchService);
     Session session(m_folder);
-    if (!session.opened())
-        return outcome(ScmStatus::Failed, session.error());
     Record record;
+    if (auto refused = loadRecord(session, Access::Read, name, record))
+        return *refused;
+    return outcome(ScmStatus::Ok);
+}
+
+std::optional<ScmOutcome> ServiceFolder::loadRecord(Session& session, Access access,
+                                                    const std::string& name, Record& record) const {
+    if (auto refused = session.refusal(access))
+        return refused;
     switch (session.readRecord(name, record)) {
-    case Session::Read::Ok: return outcome(ScmStatus::Ok);
+    case Session::Read::Ok: return std::nullopt;
     case Session::Read::Missing: return outcome(ScmStatus::NoSuchService);
     case Session::Read::Corrupt: break;
     }
@@ -252,17 +267,9 @@ ScmOutcome ServiceFolder::startService(const std::string& name) {
     if (!validServiceName(name))
         return outcome(ScmStatus::NoSuchService);
     Session session(m_folder);
-    if (!session.opened())
-        return outcome(ScmStatus::Failed, session.error());
-    if (!session.lock())
-        return outcome(ScmStatus::DatabaseLocked);
     Record record;
-    switch (session.readRecord(name, record)) {
-    case Session::Read::Ok: break;
-    case Session::Read::Missing: return outcome(ScmStatus::NoSuchService);
-    case Session::Read::Corrupt:
-        return outcome(ScmStatus::Failed, m_folder + "/" + name + ": unreadable service record");
-    }
+    if (auto refused = loadRecord(session, Access::Change, name, record))
+        return *refused;
     if (processAlive(record.pid, record.startTime))
         return outcome(ScmStatus::AlreadyRunning);
     return startDaemon(session, name, record);
@@ -331,17 +338,9 @@ ScmOutcome ServiceFolder::stopService(const std::string& name) {
     if (!validServiceName(name))
         return outcome(ScmStatus::NoSuchService);
     Session session(m_folder);
-    if (!session.opened())
-        return outcome(ScmStatus::Failed, session.error());
-    if (!session.lock())
-        return outcome(ScmStatus::DatabaseLocked);
     Record record;
-    switch (session.readRecord(name, record)) {
-    case Session::Read::Ok: break;
-    case Session::Read::Missing: return outcome(ScmStatus::NoSuchService);
-    case Session::Read::Corrupt:
-        return outcome(ScmStatus::Failed, m_folder + "/" + name + ": unreadable service record");
-    }
+    if (auto refused = loadRecord(session, Access::Change, name, record))
+        return *refused;
     if (!processAlive(record.pid, record.startTime)) {
         record.pid = 0;
         record.startTime = 0;
@@ -379,10 +378,8 @@ ScmOutcome ServiceFolder::deleteService(const std::string& name) {
     if (!validServiceName(name))
         return outcome(ScmStatus::NoSuchService);
     Session session(m_folder);
-    if (!session.opened())
-        return outcome(ScmStatus::Failed, session.error());
-    if (!session.lock())
-        return outcome(ScmStatus::DatabaseLocked);
+    if (auto refused = session.refusal(Access::Change))
+        return *refused;
     if (!session.removeRecord(name))
         return outcome(errno == ENOENT ? ScmStatus::NoSuchService : ScmStatus::Failed,
                        m_folder + "/" + name + ": " + std::strerror(errno));
