@@ -1,5 +1,8 @@
 #include "PlainText.h"
 
+#include <cstdio>
+#include <cstring>
+
 namespace tavrin {
 
 namespace {
@@ -33,6 +36,14 @@ bool takeLine(std::string_view& text, std::string_view& line) {
 
 bool hasLineBreakOrNul(std::string_view text) {
     return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+std::string dottedAddress(uint32_t networkOrder) {
+    unsigned char b[4];
+    std::memcpy(b, &networkOrder, sizeof b);
+    char text[16]; // "255.255.255.255" and its NUL
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+    return text;
 }
 
 } // namespace tavrin

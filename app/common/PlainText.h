@@ -1,6 +1,9 @@
-// Small text helpers for names and file lines that several modules compare and cut.
+// Small text helpers that several modules share: names compared, file lines cut and
+// checked, addresses written.
 #pragma once
 
+#include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace tavrin {
@@ -17,5 +20,8 @@ bool takeLine(std::string_view& text, std::string_view& line);
 // Whether the text holds a CR, an LF or a NUL: written to a file it would not stay
 // one line (or would be cut at the NUL).
 bool hasLineBreakOrNul(std::string_view text);
+
+// "192.168.0.2" for an address held in network order.
+std::string dottedAddress(uint32_t networkOrder);
 
 } // namespace tavrin

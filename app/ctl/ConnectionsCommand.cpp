@@ -3,6 +3,7 @@
 #include "ConnectionText.h"
 #include "Messages.h"
 #include "NetworkInfo.h"
+#include "PlainText.h"
 #include "PortSpec.h"
 #include "ServiceNameTable.h"
 #include "Subcommand.h"

@@ -53,14 +53,6 @@ const char* iniBoolText(int32_t value) {
     return value == 1 ? "TRUE" : value == 0 ? "FALSE" : "";
 }
 
-std::string iniAddressText(uint32_t networkOrder) {
-    in_addr addr{};
-    addr.s_addr = networkOrder;
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &addr, text, sizeof text);
-    return text;
-}
-
 std::string iniIntList(const int32_t* values, size_t count) {
     std::string out;
     for (size_t i = 0; i < count; ++i) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -67,6 +69,14 @@ TEST(PlainText, LineBreaksAndNulsAreFound) {
     EXPECT_TRUE(hasLineBreakOrNul(std::string_view("\0a", 2)));
     // Only what the view holds counts, not the NUL that ends the literal behind it.
     EXPECT_FALSE(hasLineBreakOrNul(std::string_view("ab\n", 2)));
+}
+
+TEST(PlainText, AddressesAreWrittenInTheirStoredByteOrder) {
+    EXPECT_EQ(dottedAddress(htonl(0xC0A80002)), "192.168.0.2");
+    EXPECT_EQ(dottedAddress(0), "0.0.0.0");
+    EXPECT_EQ(dottedAddress(0xFFFFFFFF), "255.255.255.255");
+    EXPECT_EQ(dottedAddress(htonl(0x0A000100)), "10.0.1.0"); // a zero byte is written "0"
+    EXPECT_EQ(dottedAddress(inet_addr("1.2.3.4")), "1.2.3.4");
 }
 
 } // namespace
