@@ -7,6 +7,7 @@
 #include "PortSpec.h"
 #include "ServiceNameTable.h"
 #include "Subcommand.h"
+#include "TcpConnection.h"
 
 #include <array>
 #include <chrono>
