@@ -1,42 +1,12 @@
 #include "ExternalCommandIni.h"
 
+#include "NumberText.h"
+#include "PlainText.h"
 #include "TextEncoding.h"
 
 #include <algorithm>
-#include <climits>
-#include <cstdlib>
 
 namespace tavrin::commands {
-
-namespace {
-
-// Leading white space, an optional sign, digits up to the first non-digit; no digits
-// give 0. Values past the int range stop at its ends.
-int leadingInt(std::string_view s) {
-    size_t i = 0;
-    while (i < s.size() && (s[i] == ' ' || (s[i] >= '\t' && s[i] <= '\r')))
-        ++i;
-    bool negative = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
-        negative = s[i] == '-';
-        ++i;
-    }
-    long long value = 0;
-    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
-        value = value * 10 + (s[i] - '0');
-        if (value > static_cast<long long>(INT_MAX) + 1)
-            value = static_cast<long long>(INT_MAX) + 1;
-    }
-    if (negative)
-        value = -value;
-    return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
-}
-
-bool hasLineBreak(std::string_view s) {
-    return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
-}
-
-} // namespace
 
 ExternalCommandIni::ExternalCommandIni(settings::FileSystem& fs, Messages& messages,
                                        std::string path)
@@ -59,23 +29,13 @@ std::vector<ExternalCommand> ExternalCommandIni::defaultCommands() {
 }
 
 bool ExternalCommandIni::isStorable(const ExternalCommand& command) {
-    return command.name.find(',') == std::string::npos && !hasLineBreak(command.name) &&
-           !hasLineBreak(command.commandLine);
+    return command.name.find(',') == std::string::npos && !hasLineBreakOrNul(command.name) &&
+           !hasLineBreakOrNul(command.commandLine);
 }
 
 std::vector<ExternalCommand> ExternalCommandIni::parse(std::string_view text) {
     std::vector<ExternalCommand> commands;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string_view::npos)
-            end = text.size();
-        std::string_view line = text.substr(start, end - start);
-        start = end + 1;
-        // Files of the Windows version end their lines with CR LF.
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-
+    for (std::string_view line; takeLine(text, line);) {
         std::string_view fields[4];
         bool complete = true;
         for (std::string_view& field : fields) {
@@ -90,9 +50,9 @@ std::vector<ExternalCommand> ExternalCommandIni::parse(std::string_view text) {
         if (!complete)
             continue;
         ExternalCommand command;
-        command.addToMenu = leadingInt(fields[0]);
-        command.showWindow = leadingInt(fields[1]);
-        command.target = leadingInt(fields[2]);
+        command.addToMenu = leadingInt32(fields[0]);
+        command.showWindow = leadingInt32(fields[1]);
+        command.target = leadingInt32(fields[2]);
         command.name = std::string(fields[3]);
         command.commandLine = std::string(line);
         commands.push_back(std::move(command));

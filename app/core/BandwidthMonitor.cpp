@@ -1,5 +1,6 @@
 #include "BandwidthMonitor.h"
 
+#include "BandwidthSamples.h"
 #include "OvlankProtocol.h"
 
 #include <algorithm>
@@ -22,18 +23,6 @@ uint32_t valueAt(std::span<const uint8_t> reply, size_t index) {
 void addSaturating(int32_t& sum, uint32_t value) {
     const int64_t total = static_cast<int64_t>(sum) + value;
     sum = static_cast<int32_t>(std::min<int64_t>(total, std::numeric_limits<int32_t>::max()));
-}
-
-int32_t appendAndAverage(std::deque<int32_t>& history, int32_t value, int32_t window) {
-    // A window below one would hold nothing to average; keep the latest second.
-    const size_t limit = window < 1 ? 1 : static_cast<size_t>(window);
-    history.push_back(value);
-    while (history.size() > limit)
-        history.pop_front();
-    int64_t sum = 0;
-    for (int32_t v : history)
-        sum += v;
-    return static_cast<int32_t>(sum / static_cast<int64_t>(history.size()));
 }
 
 } // namespace
@@ -80,8 +69,11 @@ BandwidthMonitor::secondTick(size_t filterCount, bool hidden, int32_t window,
     Second second{!hidden, m_sentSum, m_receivedSum};
     // A second without any reading has no value to average in.
     if (!hidden && m_sentSum != kNotMeasured) {
-        m_sentAverage = appendAndAverage(m_sentHistory, m_sentSum, window);
-        m_receivedAverage = appendAndAverage(m_receivedHistory, m_receivedSum, window);
+        // The mean of 32-bit values always fits 32 bits.
+        m_sentAverage =
+            static_cast<int32_t>(appendBandwidthSample(m_sentHistory, m_sentSum, window));
+        m_receivedAverage =
+            static_cast<int32_t>(appendBandwidthSample(m_receivedHistory, m_receivedSum, window));
     }
     m_sentSum = 0;
     m_receivedSum = 0;

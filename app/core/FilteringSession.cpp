@@ -1,5 +1,6 @@
 #include "FilteringSession.h"
 
+#include "PlainText.h"
 #include "ProcessTable.h"
 #include "SessionRules.h"
 #include "TcpConnection.h"

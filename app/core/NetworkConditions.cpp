@@ -1,5 +1,6 @@
 #include "NetworkConditions.h"
 
+#include "PlainText.h"
 #include "ProcessTable.h"
 #include "TcpConnection.h"
 

@@ -1,5 +1,6 @@
 #include "ServiceFolder.h"
 
+#include "NumberText.h"
 #include "PrivateFolder.h"
 #include "ProcessControl.h"
 
@@ -41,18 +42,6 @@ bool validServiceName(const std::string& name) {
 
 bool oneLine(const std::string& value) {
     return value.find('\n') == std::string::npos && value.find('\0') == std::string::npos;
-}
-
-bool parseNumber(const std::string& text, uint64_t& value) {
-    if (text.empty() || text.size() > 19)
-        return false;
-    value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-    }
-    return true;
 }
 
 // The last non-empty line of a service's log, to tell the user why it ended.
@@ -97,7 +86,6 @@ bool parseServiceRecord(const std::string& text, ServiceFolder::Record& record) 
             return false;
         const std::string key = line.substr(0, eq);
         const std::string value = line.substr(eq + 1);
-        uint64_t number = 0;
         if (key == "executable") {
             out.config.executable = value;
         } else if (key == "device") {
@@ -105,13 +93,15 @@ bool parseServiceRecord(const std::string& text, ServiceFolder::Record& record) 
         } else if (key == "argument") {
             out.config.arguments.push_back(value);
         } else if (key == "pid") {
-            if (!parseNumber(value, number) || number > 0x7FFFFFFF)
+            const std::optional<uint64_t> number = parseWholeDecimal(value);
+            if (!number || *number > 0x7FFFFFFF)
                 return false;
-            out.pid = static_cast<pid_t>(number);
+            out.pid = static_cast<pid_t>(*number);
         } else if (key == "starttime") {
-            if (!parseNumber(value, number))
+            const std::optional<uint64_t> number = parseWholeDecimal(value);
+            if (!number)
                 return false;
-            out.startTime = number;
+            out.startTime = *number;
         } else {
             return false;
         }
@@ -139,6 +129,16 @@ public:
 
     // False when another process holds the lock.
     bool lock() { return ::flock(m_fd, LOCK_EX | LOCK_NB) == 0; }
+
+    // The outcome that ends an operation before it starts: the folder did not open,
+    // or a change finds the lock held by another process.
+    std::optional<ScmOutcome> refusal(Access access) {
+        if (!opened())
+            return outcome(ScmStatus::Failed, m_error);
+        if (access == Access::Change && !lock())
+            return outcome(ScmStatus::DatabaseLocked);
+        return std::nullopt;
+    }
 
     enum class Read { Ok, Missing, Corrupt };
     Read readRecord(const std::string& name, Record& record) {
@@ -216,10 +216,8 @@ ScmOutcome ServiceFolder::createService(const std::string& name, const ServiceCo
     if (!valid)
         return outcome(ScmStatus::Failed, "invalid service configuration");
     Session session(m_folder);
-    if (!session.opened())
-        return outcome(ScmStatus::Failed, session.error());
-    if (!session.lock())
-        return outcome(ScmStatus::DatabaseLocked);
+    if (auto refused = session.refusal(Access::Change))
+        return *refused;
     Record existing;
     if (session.readRecord(name, existing) != Session::Read::Missing)
         return outcome(ScmStatus::Exists);
@@ -236,11 +234,18 @@ ScmOutcome ServiceFolder::openService(const std::string& name) {
     if (!validServiceName(name))
         return outcome(ScmStatus::NoSuchService);
     Session session(m_folder);
-    if (!session.opened())
-        return outcome(ScmStatus::Failed, session.error());
     Record record;
+    if (auto refused = loadRecord(session, Access::Read, name, record))
+        return *refused;
+    return outcome(ScmStatus::Ok);
+}
+
+std::optional<ScmOutcome> ServiceFolder::loadRecord(Session& session, Access access,
+                                                    const std::string& name, Record& record) const {
+    if (auto refused = session.refusal(access))
+        return refused;
     switch (session.readRecord(name, record)) {
-    case Session::Read::Ok: return outcome(ScmStatus::Ok);
+    case Session::Read::Ok: return std::nullopt;
     case Session::Read::Missing: return outcome(ScmStatus::NoSuchService);
     case Session::Read::Corrupt: break;
     }
@@ -262,17 +267,9 @@ ScmOutcome ServiceFolder::startService(const std::string& name) {
     if (!validServiceName(name))
         return outcome(ScmStatus::NoSuchService);
     Session session(m_folder);
-    if (!session.opened())
-        return outcome(ScmStatus::Failed, session.error());
-    if (!session.lock())
-        return outcome(ScmStatus::DatabaseLocked);
     Record record;
-    switch (session.readRecord(name, record)) {
-    case Session::Read::Ok: break;
-    case Session::Read::Missing: return outcome(ScmStatus::NoSuchService);
-    case Session::Read::Corrupt:
-        return outcome(ScmStatus::Failed, m_folder + "/" + name + ": unreadable service record");
-    }
+    if (auto refused = loadRecord(session, Access::Change, name, record))
+        return *refused;
     if (processAlive(record.pid, record.startTime))
         return outcome(ScmStatus::AlreadyRunning);
     return startDaemon(session, name, record);
@@ -341,17 +338,9 @@ ScmOutcome ServiceFolder::stopService(const std::string& name) {
     if (!validServiceName(name))
         return outcome(ScmStatus::NoSuchService);
     Session session(m_folder);
-    if (!session.opened())
-        return outcome(ScmStatus::Failed, session.error());
-    if (!session.lock())
-        return outcome(ScmStatus::DatabaseLocked);
     Record record;
-    switch (session.readRecord(name, record)) {
-    case Session::Read::Ok: break;
-    case Session::Read::Missing: return outcome(ScmStatus::NoSuchService);
-    case Session::Read::Corrupt:
-        return outcome(ScmStatus::Failed, m_folder + "/" + name + ": unreadable service record");
-    }
+    if (auto refused = loadRecord(session, Access::Change, name, record))
+        return *refused;
     if (!processAlive(record.pid, record.startTime)) {
         record.pid = 0;
         record.startTime = 0;
@@ -389,10 +378,8 @@ ScmOutcome ServiceFolder::deleteService(const std::string& name) {
     if (!validServiceName(name))
         return outcome(ScmStatus::NoSuchService);
     Session session(m_folder);
-    if (!session.opened())
-        return outcome(ScmStatus::Failed, session.error());
-    if (!session.lock())
-        return outcome(ScmStatus::DatabaseLocked);
+    if (auto refused = session.refusal(Access::Change))
+        return *refused;
     if (!session.removeRecord(name))
         return outcome(errno == ENOENT ? ScmStatus::NoSuchService : ScmStatus::Failed,
                        m_folder + "/" + name + ": " + std::strerror(errno));

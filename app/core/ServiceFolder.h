@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <map>
+#include <optional>
 #include <sys/types.h>
 
 namespace tavrin::core {
@@ -48,7 +49,14 @@ public:
 
 private:
     class Session;
+    // Reading needs only the open folder; a change also needs its lock.
+    enum class Access { Read, Change };
 
+    // Opens the session for `access` and reads the record of `name` into `record`. The
+    // outcome that ends the operation when any of that fails; nothing when the record
+    // was read.
+    std::optional<ScmOutcome> loadRecord(Session& session, Access access, const std::string& name,
+                                         Record& record) const;
     ScmOutcome startDaemon(Session& session, const std::string& name, Record& record);
     bool deviceAnswers(const std::string& devicePath);
 

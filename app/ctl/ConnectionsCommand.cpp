@@ -3,9 +3,11 @@
 #include "ConnectionText.h"
 #include "Messages.h"
 #include "NetworkInfo.h"
+#include "PlainText.h"
 #include "PortSpec.h"
 #include "ServiceNameTable.h"
 #include "Subcommand.h"
+#include "TcpConnection.h"
 
 #include <array>
 #include <chrono>

@@ -9,6 +9,7 @@
 #include "IniFileWriter.h"
 #include "MemoryPrivateProfile.h"
 #include "Messages.h"
+#include "PlainText.h"
 #include "PortSpec.h"
 #include "PosixFileSystem.h"
 #include "SettingsSaver.h"
@@ -103,11 +104,11 @@ std::vector<std::pair<std::string, std::string>> packetFields(const PacketFilter
                                : "invalid, written as OTHER") +
                           ")"},
         {"adapterIndex", b(f.adapterIndex) + " (" + adapters.nameByIndex(f.adapterIndex) + ")"},
-        {"myIp", FormatIpv4(f.myIp)},
-        {"myIpMask", FormatIpv4(f.myIpMask)},
+        {"myIp", dottedAddress(f.myIp)},
+        {"myIpMask", dottedAddress(f.myIpMask)},
         {"isMyIp", b(f.isMyIp)},
-        {"otherIp", FormatIpv4(f.otherIp)},
-        {"otherIpMask", FormatIpv4(f.otherIpMask)},
+        {"otherIp", dottedAddress(f.otherIp)},
+        {"otherIpMask", dottedAddress(f.otherIpMask)},
         {"isMyAllPort", b(f.isMyAllPort)},
         {"myPorts", FormatPortList(f.myPorts)},
         {"isOtherAllPort", b(f.isOtherAllPort)},

@@ -1,5 +1,7 @@
 #include "Filter.h"
 
+#include "BandwidthSamples.h"
+
 #include <cstdint>
 #include <limits>
 
@@ -15,16 +17,8 @@ std::string_view ProtocolText(uint16_t protocol) {
 }
 
 void Filter::AddBandwidthSample(int32_t bytesPerSecond, int32_t windowLength) {
-    const size_t window = windowLength < 1 ? 1 : static_cast<size_t>(windowLength);
-    bandwidthSamples.push_back(bytesPerSecond);
-    while (bandwidthSamples.size() > window)
-        bandwidthSamples.pop_front();
-    // A 64-bit sum cannot overflow for any window a deque can hold; a negative
-    // sample (which no counter produces) cannot make the mean wrap around.
-    int64_t sum = 0;
-    for (int32_t s : bandwidthSamples)
-        sum += s;
-    const int64_t mean = sum / static_cast<int64_t>(bandwidthSamples.size());
+    const int64_t mean = appendBandwidthSample(bandwidthSamples, bytesPerSecond, windowLength);
+    // A negative sample (which no counter produces) cannot make the mean wrap around.
     averageBandwidth = mean < 0 ? 0 : static_cast<uint32_t>(mean);
     currentBandwidth = bytesPerSecond;
 }

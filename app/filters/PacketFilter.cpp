@@ -1,9 +1,9 @@
 #include "PacketFilter.h"
 
+#include "PlainText.h"
 #include "PortSpec.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace tavrin {
 namespace {
@@ -20,13 +20,6 @@ uint32_t copyRanges(const std::vector<PortRange>& ranges, int32_t allPorts,
 }
 
 } // namespace
-
-std::string FormatIpv4(uint32_t networkOrderAddress) {
-    uint8_t b[4];
-    std::memcpy(b, &networkOrderAddress, sizeof b);
-    return std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." +
-           std::to_string(b[3]);
-}
 
 void PacketFilter::ToDriverRule(ovlank::DriverRule& rule) const {
     fillAction(rule);
@@ -63,11 +56,11 @@ std::string PacketFilter::GetDescription() const {
     std::string out = "<";
     out.append(ProtocolText(protocol));
     out.push_back(' ');
-    out.append(myIpMask != 0 ? FormatIpv4(myIp) : std::string(kAllAddressesText));
+    out.append(myIpMask != 0 ? dottedAddress(myIp) : std::string(kAllAddressesText));
     out.push_back(':');
     out.append(localPorts);
     out.append(direction == kDirectionUp ? " → " : " ← ");
-    out.append(otherIpMask != 0 ? FormatIpv4(otherIp) : std::string(kAllAddressesText));
+    out.append(otherIpMask != 0 ? dottedAddress(otherIp) : std::string(kAllAddressesText));
     out.push_back(':');
     out.append(isOtherAllPort != 0 ? std::string(kAllPortsText) : FormatPortList(otherPorts));
     out.push_back('>');

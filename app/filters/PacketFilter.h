@@ -71,7 +71,4 @@ public:
     std::array<uint16_t, kMaxProcessPorts> processPorts{}; // host order
 };
 
-// "192.168.0.2" for an address held in network order.
-std::string FormatIpv4(uint32_t networkOrderAddress);
-
 } // namespace tavrin

@@ -1,6 +1,7 @@
 #include "PortSpec.h"
 
 #include "Messages.h"
+#include "NumberText.h"
 #include "ServiceNameTable.h"
 
 #include <utility>
@@ -16,33 +17,16 @@ struct Number {
     bool hasDigits = false;
 };
 
-bool isCSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 // Reads like atoi, without its overflow: the value saturates once it is past the range.
 Number readNumber(std::string_view s) {
-    size_t i = 0;
-    while (i < s.size() && isCSpace(s[i]))
-        ++i;
-    bool negative = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
-        negative = s[i] == '-';
-        ++i;
-    }
+    const LeadingNumber read = readLeadingNumber(s, kHighestPort + 1);
     Number n;
-    uint32_t value = 0;
-    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
-        n.hasDigits = true;
-        value = value * 10 + static_cast<uint32_t>(s[i] - '0');
-        if (value > kHighestPort)
-            value = kHighestPort + 1; // saturate: stays out of range, never overflows
-    }
-    if (value > kHighestPort || (negative && value != 0)) {
+    n.hasDigits = read.hasDigits;
+    if (read.magnitude > kHighestPort || (read.negative && read.magnitude != 0)) {
         n.outOfRange = true;
         return n;
     }
-    n.value = static_cast<uint16_t>(value);
+    n.value = static_cast<uint16_t>(read.magnitude);
     return n;
 }
 

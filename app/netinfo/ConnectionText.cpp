@@ -18,9 +18,4 @@ std::string processIdText(int32_t processId) {
     return std::to_string(processId);
 }
 
-uint16_t portHostOrder(uint32_t storedPort) {
-    const auto raw = static_cast<uint16_t>(storedPort);
-    return static_cast<uint16_t>((raw >> 8) | (raw << 8));
-}
-
 } // namespace tavrin

@@ -15,7 +15,4 @@ std::string connectionDurationText(uint32_t age);
 // "不明" for -1, else the decimal id.
 std::string processIdText(int32_t processId);
 
-// A port kept in network order in the low 16 bits, in host order.
-uint16_t portHostOrder(uint32_t storedPort);
-
 } // namespace tavrin

@@ -1,8 +1,7 @@
 #include "HostNameResolver.h"
 
 #include "Messages.h"
-
-#include <cstdio>
+#include "PlainText.h"
 
 #include <pthread.h>
 #include <sched.h>
@@ -31,13 +30,6 @@ std::string tidyName(std::string text, size_t max) {
 }
 
 } // namespace
-
-std::string dottedAddress(uint32_t address) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(&address);
-    char text[16];
-    std::snprintf(text, sizeof(text), "%u.%u.%u.%u", bytes[0], bytes[1], bytes[2], bytes[3]);
-    return text;
-}
 
 std::string HostNameResolver::makeName(HostLookup& lookup, uint32_t address) {
     if (address == kLoopbackAddress)

@@ -82,7 +82,4 @@ private:
     std::thread m_worker;
 };
 
-// "192.168.0.1" for an address in network order.
-std::string dottedAddress(uint32_t address);
-
 } // namespace tavrin

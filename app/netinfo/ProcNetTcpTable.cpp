@@ -1,5 +1,7 @@
 #include "ProcNetTcpTable.h"
 
+#include "NumberText.h"
+
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -26,18 +28,6 @@ std::optional<uint64_t> parseHex(std::string_view text, size_t minDigits, size_t
         else
             return std::nullopt;
         value = (value << 4) | digit;
-    }
-    return value;
-}
-
-std::optional<uint64_t> parseDecimal(std::string_view text) {
-    if (text.empty() || text.size() > 19)
-        return std::nullopt;
-    uint64_t value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        value = value * 10 + static_cast<uint64_t>(c - '0');
     }
     return value;
 }
@@ -97,7 +87,8 @@ bool parseProcNetTcp(std::string_view text, std::vector<ProcTcpEntry>& out, std:
         };
         if (count < 10)
             return fail("too few fields");
-        if (fields[0].back() != ':' || !parseDecimal(fields[0].substr(0, fields[0].size() - 1)))
+        if (fields[0].back() != ':' ||
+            !parseWholeDecimal(fields[0].substr(0, fields[0].size() - 1)))
             return fail("bad slot number");
         ProcTcpEntry entry;
         if (!parseEndpoint(fields[1], entry.row.localAddr, entry.row.localPort))
@@ -107,7 +98,7 @@ bool parseProcNetTcp(std::string_view text, std::vector<ProcTcpEntry>& out, std:
         const auto state = parseHex(fields[3], 1, 2);
         if (!state)
             return fail("bad state");
-        const auto inode = parseDecimal(fields[9]);
+        const auto inode = parseWholeDecimal(fields[9]);
         if (!inode)
             return fail("bad inode");
         entry.row.state = translateKernelTcpState(static_cast<unsigned>(*state));

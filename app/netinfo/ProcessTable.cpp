@@ -1,14 +1,11 @@
 #include "ProcessTable.h"
 
 #include "CEnumProcess.h"
+#include "PlainText.h"
 
 namespace tavrin {
 
 namespace {
-
-char asciiLower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 bool isUnavailableText(std::string_view text) {
     return text.starts_with("N/A");
@@ -54,16 +51,6 @@ std::string displayNameOfPath(std::string_view path) {
     if (isUnavailableText(path))
         return kSystemProcess;
     return std::string(fileNameOfPath(path));
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (asciiLower(a[i]) != asciiLower(b[i]))
-            return false;
-    }
-    return true;
 }
 
 } // namespace tavrin

@@ -43,8 +43,4 @@ std::string_view fileNameOfPath(std::string_view path);
 // The display name rules above, applied to a table text.
 std::string displayNameOfPath(std::string_view path);
 
-// Equal without regard to ASCII case. Bytes of multi-byte UTF-8 characters are all
-// above 0x7F and are compared exactly, so no character is matched by halves.
-bool equalsIgnoringCase(std::string_view a, std::string_view b);
-
 } // namespace tavrin

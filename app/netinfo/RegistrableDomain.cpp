@@ -1,5 +1,7 @@
 #include "RegistrableDomain.h"
 
+#include "PlainText.h"
+
 #include <array>
 
 namespace tavrin {
@@ -13,21 +15,6 @@ constexpr std::array<std::string_view, 14> kGenericTopLevel = {
 // Second-level categories under "jp": a registered domain below them has three labels.
 constexpr std::array<std::string_view, 9> kJapaneseCategories = {"ac", "co", "go", "or", "ad",
                                                                  "ne", "gr", "ed", "lg"};
-
-char asciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// Only ASCII letters fold, so bytes of multi-byte characters compare as they stand.
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (asciiLower(a[i]) != asciiLower(b[i]))
-            return false;
-    }
-    return true;
-}
 
 template <size_t N>
 bool isOneOf(std::string_view label, const std::array<std::string_view, N>& set) {

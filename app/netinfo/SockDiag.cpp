@@ -181,27 +181,37 @@ template <typename Parse> int SockDiag::receive(Parse&& parse) {
     }
 }
 
-int SockDiag::dumpTcp(uint32_t stateMask, std::vector<DiagTcpSocket>& out) {
-    out.clear();
+template <typename Parse>
+int SockDiag::exchange(uint16_t type, uint16_t flags, const inet_diag_req_v2& request,
+                       Parse&& parse) {
     if (const int error = ensureOpen(); error != 0)
         return error;
 
     DiagRequest message{};
     message.head.nlmsg_len = sizeof(message);
-    message.head.nlmsg_type = SOCK_DIAG_BY_FAMILY;
-    message.head.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    message.head.nlmsg_type = type;
+    message.head.nlmsg_flags = static_cast<uint16_t>(NLM_F_REQUEST | flags);
     message.head.nlmsg_seq = ++m_sequence;
+    message.request = request;
     message.request.sdiag_family = AF_INET;
     message.request.sdiag_protocol = IPPROTO_TCP;
-    message.request.idiag_states = stateMask;
     if (const int error = send(&message, sizeof(message)); error != 0) {
         close();
         return error;
     }
     const uint32_t sequence = m_sequence;
-    const int error = receive([&](std::span<const unsigned char> datagram) {
-        return parseTcpDumpBatch(datagram, sequence, out);
-    });
+    return receive(
+        [&](std::span<const unsigned char> datagram) { return parse(datagram, sequence); });
+}
+
+int SockDiag::dumpTcp(uint32_t stateMask, std::vector<DiagTcpSocket>& out) {
+    out.clear();
+    inet_diag_req_v2 request{};
+    request.idiag_states = stateMask;
+    const int error = exchange(SOCK_DIAG_BY_FAMILY, NLM_F_DUMP, request,
+                               [&](std::span<const unsigned char> datagram, uint32_t sequence) {
+                                   return parseTcpDumpBatch(datagram, sequence, out);
+                               });
     if (error != 0)
         out.clear();
     return error;
@@ -209,30 +219,18 @@ int SockDiag::dumpTcp(uint32_t stateMask, std::vector<DiagTcpSocket>& out) {
 
 int SockDiag::destroyTcp(uint32_t localAddr, uint16_t localPort, uint32_t remoteAddr,
                          uint16_t remotePort) {
-    if (const int error = ensureOpen(); error != 0)
-        return error;
-
-    DiagRequest message{};
-    message.head.nlmsg_len = sizeof(message);
-    message.head.nlmsg_type = SOCK_DESTROY;
-    message.head.nlmsg_flags = NLM_F_REQUEST | NLM_F_ACK;
-    message.head.nlmsg_seq = ++m_sequence;
-    message.request.sdiag_family = AF_INET;
-    message.request.sdiag_protocol = IPPROTO_TCP;
-    message.request.idiag_states = ~0u;
-    message.request.id.idiag_sport = localPort;
-    message.request.id.idiag_dport = remotePort;
-    message.request.id.idiag_src[0] = localAddr;
-    message.request.id.idiag_dst[0] = remoteAddr;
-    message.request.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
-    message.request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
-    if (const int error = send(&message, sizeof(message)); error != 0) {
-        close();
-        return error;
-    }
-    const uint32_t sequence = m_sequence;
-    return receive(
-        [&](std::span<const unsigned char> datagram) { return parseAckBatch(datagram, sequence); });
+    inet_diag_req_v2 request{};
+    request.idiag_states = ~0u;
+    request.id.idiag_sport = localPort;
+    request.id.idiag_dport = remotePort;
+    request.id.idiag_src[0] = localAddr;
+    request.id.idiag_dst[0] = remoteAddr;
+    request.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
+    request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+    return exchange(SOCK_DESTROY, NLM_F_ACK, request,
+                    [](std::span<const unsigned char> datagram, uint32_t sequence) {
+                        return parseAckBatch(datagram, sequence);
+                    });
 }
 
 } // namespace tavrin

@@ -8,6 +8,8 @@
 #include <span>
 #include <vector>
 
+struct inet_diag_req_v2;
+
 namespace tavrin {
 
 // One socket of a dump, endpoints as the kernel stores them (network order).
@@ -64,6 +66,10 @@ private:
     int send(const void* message, size_t length);
     // Receives datagrams until `parse` reports the reply done.
     template <typename Parse> int receive(Parse&& parse);
+    // Sends `request` (for IPv4 TCP sockets) as a message of `type` and receives the
+    // reply, handing each datagram to `parse(datagram, sequence)`. 0, or an errno value.
+    template <typename Parse>
+    int exchange(uint16_t type, uint16_t flags, const inet_diag_req_v2& request, Parse&& parse);
 
     int m_fd = -1;
     uint32_t m_sequence = 0;

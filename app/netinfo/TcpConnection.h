@@ -44,10 +44,15 @@ struct TcpConnection {
 };
 static_assert(sizeof(TcpConnection) == 44, "eleven 32-bit fields");
 
+// A port kept in network order in the low 16 bits, in host order.
+inline uint16_t portHostOrder(uint32_t storedPort) {
+    const auto raw = static_cast<uint16_t>(storedPort);
+    return static_cast<uint16_t>((raw >> 8) | (raw << 8));
+}
+
 // The local port in host order, the table's first sort key.
 inline uint16_t localPortHostOrder(const TcpConnection& c) {
-    const auto raw = static_cast<uint16_t>(c.localPort);
-    return static_cast<uint16_t>((raw >> 8) | (raw << 8));
+    return portHostOrder(c.localPort);
 }
 
 // Same connection: equal local and remote endpoints. State and owner do not count.

@@ -2,6 +2,7 @@
 
 #include "CommonSettingsIo.h"
 #include "IniLine.h"
+#include "PlainText.h"
 #include "PortSpec.h"
 
 namespace tavrin::settings {
@@ -38,13 +39,13 @@ bool IniFileWriter::WriteIniFile(bool commonOnly, const IniFileObject& model,
             };
             put("PROTOCOL", std::to_string(f->protocol));
             put("ADAPTER_NAME", iniText(m_adapters.nameByIndex(f->adapterIndex)));
-            put("OTHER_IP", iniAddressText(f->otherIp));
-            put("MY_IP", iniAddressText(f->myIp));
+            put("OTHER_IP", dottedAddress(f->otherIp));
+            put("MY_IP", dottedAddress(f->myIp));
             put("IS_MY_IP", iniBoolText(f->isMyIp));
-            put("OTHER_IP_MASK", iniAddressText(f->otherIpMask));
+            put("OTHER_IP_MASK", dottedAddress(f->otherIpMask));
             put("OTHER_PORT", FormatPortList(f->otherPorts));
             put("IS_OTHER_ALL_PORT", iniBoolText(f->isOtherAllPort));
-            put("MY_IP_MASK", iniAddressText(f->myIpMask));
+            put("MY_IP_MASK", dottedAddress(f->myIpMask));
             put("MY_PORT", FormatPortList(f->myPorts));
             put("IS_MY_ALL_PORT", iniBoolText(f->isMyAllPort));
             put("DROP", iniBoolText(f->drop));

@@ -1,8 +1,8 @@
 #include "IniLine.h"
 
-#include <algorithm>
+#include "NumberText.h"
+
 #include <arpa/inet.h>
-#include <climits>
 
 namespace tavrin::settings {
 
@@ -37,21 +37,8 @@ bool iniBool(std::string_view item) {
     return item == "TRUE";
 }
 
-int32_t iniInt(std::string_view s) {
-    size_t i = 0;
-    while (i < s.size() && (s[i] == ' ' || (s[i] >= '\t' && s[i] <= '\r')))
-        ++i;
-    bool negative = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
-        negative = s[i] == '-';
-        ++i;
-    }
-    long long value = 0;
-    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i)
-        value = std::min<long long>(value * 10 + (s[i] - '0'), static_cast<long long>(INT_MAX) + 1);
-    if (negative)
-        value = -value;
-    return static_cast<int32_t>(std::clamp<long long>(value, INT32_MIN, INT32_MAX));
+int32_t iniInt(std::string_view item) {
+    return leadingInt32(item);
 }
 
 uint32_t iniAddress(std::string_view item) {
@@ -64,14 +51,6 @@ uint32_t iniAddress(std::string_view item) {
 
 const char* iniBoolText(int32_t value) {
     return value == 1 ? "TRUE" : value == 0 ? "FALSE" : "";
-}
-
-std::string iniAddressText(uint32_t networkOrder) {
-    in_addr addr{};
-    addr.s_addr = networkOrder;
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &addr, text, sizeof text);
-    return text;
 }
 
 std::string iniIntList(const int32_t* values, size_t count) {

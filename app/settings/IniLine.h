@@ -33,7 +33,6 @@ int32_t iniInt(std::string_view item);
 uint32_t iniAddress(std::string_view item);
 
 const char* iniBoolText(int32_t value); // "TRUE", "FALSE", or "" for anything else
-std::string iniAddressText(uint32_t networkOrder);
 std::string iniIntList(const int32_t* values, size_t count);
 
 } // namespace tavrin::settings

@@ -1,5 +1,7 @@
 #include "ProfileDocument.h"
 
+#include "PlainText.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -17,10 +19,6 @@ std::string_view trim(std::string_view s) {
     while (!s.empty() && (isBlank(s.back()) || s.back() == '\r'))
         s.remove_suffix(1);
     return s;
-}
-
-bool hasLineBreakOrNul(std::string_view s) {
-    return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
 } // namespace
@@ -53,16 +51,7 @@ uint32_t fillStringList(std::span<char> buffer, const std::vector<std::string_vi
 
 ProfileDocument ProfileDocument::parse(std::string_view text) {
     ProfileDocument doc;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string_view::npos)
-            end = text.size();
-        std::string_view raw = text.substr(start, end - start);
-        start = end + 1;
-        if (!raw.empty() && raw.back() == '\r')
-            raw.remove_suffix(1);
-
+    for (std::string_view raw; takeLine(text, raw);) {
         // A NUL ends a line's text, as it ends a C string; the bytes after it would
         // otherwise pass as further lines of the section.
         const std::string_view body = trim(raw.substr(0, raw.find('\0')));

@@ -1,5 +1,6 @@
 #include "SocketDevice.h"
 
+#include "ReadAll.h"
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,8 @@
 
 namespace tavrin::core {
 namespace {
+
+using test::readAll;
 
 // A peer on a real Unix socket that serves one connection with a handler.
 class Peer {
@@ -44,18 +47,6 @@ private:
     int m_listener = -1;
     std::thread m_thread;
 };
-
-bool readAll(int fd, void* data, size_t n) {
-    auto* p = static_cast<uint8_t*>(data);
-    while (n > 0) {
-        const ssize_t got = ::read(fd, p, n);
-        if (got <= 0)
-            return false;
-        p += got;
-        n -= static_cast<size_t>(got);
-    }
-    return true;
-}
 
 // The client may have given up already; that is what some tests want to see.
 void writeAll(int fd, const void* data, size_t n) {

@@ -5,6 +5,7 @@
 //   core_standin_daemon --device PATH [--version N] [--exit STATUS] [--silent]
 //                       [--ignore-term] [--fail CODE] [--record FILE]
 #include "OvlankProtocol.h"
+#include "ReadAll.h"
 
 #include <csignal>
 #include <cstdio>
@@ -19,21 +20,11 @@
 
 namespace {
 
+using tavrin::core::test::readAll;
+
 volatile std::sig_atomic_t g_stop = 0;
 void onTerm(int) {
     g_stop = 1;
-}
-
-bool readAll(int fd, void* data, size_t length) {
-    auto* p = static_cast<uint8_t*>(data);
-    while (length > 0) {
-        const ssize_t n = ::read(fd, p, length);
-        if (n <= 0)
-            return false;
-        p += n;
-        length -= static_cast<size_t>(n);
-    }
-    return true;
 }
 
 } // namespace

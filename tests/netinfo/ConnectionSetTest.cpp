@@ -1,3 +1,4 @@
+#include "TableRecords.h"
 #include "TcpConnection.h"
 #include "TcpTableSource.h"
 
@@ -10,21 +11,8 @@
 namespace tavrin {
 namespace {
 
-uint32_t ip(const char* dotted) {
-    return inet_addr(dotted);
-}
-
-TcpConnection record(const char* local, uint16_t localPort, const char* remote, uint16_t remotePort,
-                     uint32_t state = kTcpEstablished, int32_t pid = -1) {
-    TcpConnection c;
-    c.state = state;
-    c.localAddr = ip(local);
-    c.localPort = htons(localPort);
-    c.remoteAddr = ip(remote);
-    c.remotePort = htons(remotePort);
-    c.processId = pid;
-    return c;
-}
+using test::ip;
+using test::record;
 
 std::vector<uint16_t> localPorts(const ConnectionSet& set) {
     std::vector<uint16_t> out;

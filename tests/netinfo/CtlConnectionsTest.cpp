@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -41,20 +42,16 @@ protected:
         if (::geteuid() != 0)
             GTEST_SKIP() << "needs root for a network namespace";
         ASSERT_EQ(m_netns.error(), "");
-        m_listener = test::listenOnLoopback();
-        m_port = test::boundPort(m_listener.get());
-        m_client = test::connectToLoopback(m_port);
-        m_server = test::Fd(::accept(m_listener.get(), nullptr, nullptr));
-        m_clientPort = test::boundPort(m_client.get());
+        m_loopback.emplace();
+        m_port = m_loopback->serverPort;
+        m_clientPort = m_loopback->clientPort;
         m_self = std::filesystem::read_symlink("/proc/self/exe").string();
         m_name = std::filesystem::path(m_self).filename().string();
         m_pid = std::to_string(::getpid());
     }
 
     test::NetnsScope m_netns;
-    test::Fd m_listener;
-    test::Fd m_client;
-    test::Fd m_server;
+    std::optional<test::LoopbackConnection> m_loopback; // made inside the namespace
     uint16_t m_port = 0;
     uint16_t m_clientPort = 0;
     std::string m_self;

@@ -121,6 +121,15 @@ inline Fd connectToLoopback(uint16_t port) {
     return fd;
 }
 
+// A TCP connection over 127.0.0.1 with its listener, both ends held by this process.
+struct LoopbackConnection {
+    Fd listener = listenOnLoopback();
+    uint16_t serverPort = boundPort(listener.get());
+    Fd client = connectToLoopback(serverPort);
+    Fd server{::accept(listener.get(), nullptr, nullptr)};
+    uint16_t clientPort = boundPort(client.get());
+};
+
 // The kernel's stored forms, for comparing with table records.
 inline uint32_t storedPort(uint16_t hostPort) {
     return htons(hostPort);

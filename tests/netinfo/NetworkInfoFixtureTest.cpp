@@ -3,6 +3,7 @@
 #include "NetworkInfo.h"
 #include "OvlankProtocol.h"
 #include "RecordingMessages.h"
+#include "TableRecords.h"
 
 #include <gtest/gtest.h>
 
@@ -15,21 +16,9 @@
 namespace tavrin {
 namespace {
 
-uint32_t ip(const char* dotted) {
-    return inet_addr(dotted);
-}
-
-TcpRow row(const char* local, uint16_t localPort, const char* remote, uint16_t remotePort,
-           uint32_t state = kTcpEstablished, int32_t pid = -1) {
-    TcpRow r;
-    r.state = state;
-    r.localAddr = ip(local);
-    r.localPort = htons(localPort);
-    r.remoteAddr = ip(remote);
-    r.remotePort = htons(remotePort);
-    r.processId = pid;
-    return r;
-}
+using test::ip;
+using test::record;
+using test::row;
 
 struct Script {
     std::vector<TcpRow> rows;
@@ -92,12 +81,8 @@ protected:
     }
     const TcpConnection* find(const char* local, uint16_t localPort, const char* remote,
                               uint16_t remotePort) const {
-        TcpConnection key;
-        key.localAddr = ip(local);
-        key.localPort = htons(localPort);
-        key.remoteAddr = ip(remote);
-        key.remotePort = htons(remotePort);
-        return m_info->connections().find(key);
+        // Only the endpoints of the key count.
+        return m_info->connections().find(record(local, localPort, remote, remotePort));
     }
 
     Script m_script;

@@ -73,25 +73,21 @@ protected:
 
 TEST_F(NetworkInfoKernelTest, ListsListeningAndEstablishedSocketsOfThisProcess) {
     ASSERT_TRUE(m_info->ownerSourceInUse());
-    Fd listener = test::listenOnLoopback();
-    const uint16_t serverPort = test::boundPort(listener.get());
-    Fd client = test::connectToLoopback(serverPort);
-    Fd server(::accept(listener.get(), nullptr, nullptr));
-    const uint16_t clientPort = test::boundPort(client.get());
+    const test::LoopbackConnection loop;
 
     ASSERT_TRUE(m_info->refresh()) << m_info->lastError();
     // Exactly our three sockets: the namespace is ours alone.
     EXPECT_EQ(m_info->connections().size(), 3u);
 
-    const TcpConnection* listening = findListener(*m_info, serverPort);
+    const TcpConnection* listening = findListener(*m_info, loop.serverPort);
     ASSERT_NE(listening, nullptr);
     EXPECT_EQ(listening->state, kTcpListening);
     EXPECT_EQ(listening->remoteAddr, 0u);
     EXPECT_EQ(listening->remotePort, 0u);
     EXPECT_EQ(listening->processId, ::getpid());
 
-    const TcpConnection* outgoing = findLoopback(*m_info, clientPort, serverPort);
-    const TcpConnection* incoming = findLoopback(*m_info, serverPort, clientPort);
+    const TcpConnection* outgoing = findLoopback(*m_info, loop.clientPort, loop.serverPort);
+    const TcpConnection* incoming = findLoopback(*m_info, loop.serverPort, loop.clientPort);
     ASSERT_NE(outgoing, nullptr);
     ASSERT_NE(incoming, nullptr);
     EXPECT_EQ(outgoing->state, kTcpEstablished);
@@ -201,28 +197,24 @@ uint32_t wireSizeOf(const ovlank::CaptureEntry& entry) {
 }
 
 TEST_F(NetworkInfoKernelTest, CountsCapturedPacketsOnTheirConnection) {
-    Fd listener = test::listenOnLoopback();
-    const uint16_t serverPort = test::boundPort(listener.get());
-    Fd client = test::connectToLoopback(serverPort);
-    Fd server(::accept(listener.get(), nullptr, nullptr));
-    const uint16_t clientPort = test::boundPort(client.get());
+    const test::LoopbackConnection loop;
     ASSERT_TRUE(m_info->refresh());
 
     LoopbackCapture capture;
     ASSERT_TRUE(capture.ready());
     std::vector<char> data(3000, 'u');
-    ASSERT_EQ(::send(client.get(), data.data(), data.size(), 0), 3000);
-    ASSERT_EQ(::recv(server.get(), data.data(), data.size(), MSG_WAITALL), 3000);
-    ASSERT_EQ(::send(server.get(), data.data(), 700, 0), 700);
-    ASSERT_EQ(::recv(client.get(), data.data(), 700, MSG_WAITALL), 700);
+    ASSERT_EQ(::send(loop.client.get(), data.data(), data.size(), 0), 3000);
+    ASSERT_EQ(::recv(loop.server.get(), data.data(), data.size(), MSG_WAITALL), 3000);
+    ASSERT_EQ(::send(loop.server.get(), data.data(), 700, 0), 700);
+    ASSERT_EQ(::recv(loop.client.get(), data.data(), 700, MSG_WAITALL), 700);
 
     uint32_t fromClient = 0;
     uint32_t fromServer = 0;
     const std::vector<ovlank::CaptureEntry> entries = capture.drain();
     for (const ovlank::CaptureEntry& entry : entries) {
-        if (sourcePortOf(entry) == clientPort)
+        if (sourcePortOf(entry) == loop.clientPort)
             fromClient += wireSizeOf(entry);
-        if (sourcePortOf(entry) == serverPort)
+        if (sourcePortOf(entry) == loop.serverPort)
             fromServer += wireSizeOf(entry);
         m_info->accountPacket(entry);
     }
@@ -230,58 +222,54 @@ TEST_F(NetworkInfoKernelTest, CountsCapturedPacketsOnTheirConnection) {
     ASSERT_GT(fromServer, 700u);
 
     // Both ends are local: every packet counts as sent on its sender's record.
-    const auto* clientEnd = findLoopback(*m_info, clientPort, serverPort);
-    const auto* serverEnd = findLoopback(*m_info, serverPort, clientPort);
+    const auto* clientEnd = findLoopback(*m_info, loop.clientPort, loop.serverPort);
+    const auto* serverEnd = findLoopback(*m_info, loop.serverPort, loop.clientPort);
     ASSERT_NE(clientEnd, nullptr);
     ASSERT_NE(serverEnd, nullptr);
     EXPECT_EQ(clientEnd->upBytes, fromClient);
     EXPECT_EQ(serverEnd->upBytes, fromServer);
     EXPECT_EQ(clientEnd->downBytes, 0u);
     EXPECT_EQ(serverEnd->downBytes, 0u);
-    ASSERT_NE(findListener(*m_info, serverPort), nullptr);
-    EXPECT_EQ(findListener(*m_info, serverPort)->upBytes, 0u);
+    ASSERT_NE(findListener(*m_info, loop.serverPort), nullptr);
+    EXPECT_EQ(findListener(*m_info, loop.serverPort)->upBytes, 0u);
 
     // The next refresh makes them the last period's figures and starts again at 0.
     ASSERT_TRUE(m_info->refresh());
-    clientEnd = findLoopback(*m_info, clientPort, serverPort);
+    clientEnd = findLoopback(*m_info, loop.clientPort, loop.serverPort);
     ASSERT_NE(clientEnd, nullptr);
     EXPECT_EQ(clientEnd->lastUpBytes, fromClient);
     EXPECT_EQ(clientEnd->upBytes, 0u);
-    serverEnd = findLoopback(*m_info, serverPort, clientPort);
+    serverEnd = findLoopback(*m_info, loop.serverPort, loop.clientPort);
     ASSERT_NE(serverEnd, nullptr);
     EXPECT_EQ(serverEnd->lastUpBytes, fromServer);
 }
 
 TEST_F(NetworkInfoKernelTest, CutConnectionEndsARealConnection) {
-    Fd listener = test::listenOnLoopback();
-    const uint16_t serverPort = test::boundPort(listener.get());
-    Fd client = test::connectToLoopback(serverPort);
-    Fd server(::accept(listener.get(), nullptr, nullptr));
-    const uint16_t clientPort = test::boundPort(client.get());
+    const test::LoopbackConnection loop;
     ASSERT_TRUE(m_info->refresh());
-    const auto* clientEnd = findLoopback(*m_info, clientPort, serverPort);
+    const auto* clientEnd = findLoopback(*m_info, loop.clientPort, loop.serverPort);
     ASSERT_NE(clientEnd, nullptr);
 
     EXPECT_EQ(m_info->cutConnection(*clientEnd), 0);
 
     // The holder learns at once; the peer got a reset.
     char byte;
-    EXPECT_EQ(::recv(client.get(), &byte, 1, MSG_DONTWAIT), -1);
+    EXPECT_EQ(::recv(loop.client.get(), &byte, 1, MSG_DONTWAIT), -1);
     EXPECT_EQ(errno, ECONNABORTED);
-    EXPECT_EQ(::recv(server.get(), &byte, 1, 0), -1);
+    EXPECT_EQ(::recv(loop.server.get(), &byte, 1, 0), -1);
     EXPECT_EQ(errno, ECONNRESET);
 
     ASSERT_TRUE(m_info->refresh());
-    EXPECT_EQ(findLoopback(*m_info, clientPort, serverPort), nullptr);
-    EXPECT_EQ(findLoopback(*m_info, serverPort, clientPort), nullptr);
-    EXPECT_NE(findListener(*m_info, serverPort), nullptr);
+    EXPECT_EQ(findLoopback(*m_info, loop.clientPort, loop.serverPort), nullptr);
+    EXPECT_EQ(findLoopback(*m_info, loop.serverPort, loop.clientPort), nullptr);
+    EXPECT_NE(findListener(*m_info, loop.serverPort), nullptr);
 
     // A connection that is no longer there cannot be cut, and says so.
     TcpConnection gone;
     gone.localAddr = storedLoopback();
-    gone.localPort = storedPort(clientPort);
+    gone.localPort = storedPort(loop.clientPort);
     gone.remoteAddr = storedLoopback();
-    gone.remotePort = storedPort(serverPort);
+    gone.remotePort = storedPort(loop.serverPort);
     EXPECT_EQ(m_info->cutConnection(gone), ENOENT);
 }
 

@@ -1,5 +1,6 @@
 #include "IniLine.h"
 #include "CommonSettingsIo.h"
+#include "PlainText.h"
 #include "ProfileDocument.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 #include <arpa/inet.h>
 
 using namespace tavrin::settings;
+using tavrin::dottedAddress;
 
 TEST(IniLine, CutsKeyAndItemsKeepingEmptyPositions) {
     IniLine line = IniLine::parse("LCFILTER_COLUMN_SIZE=10,,30,");
@@ -53,7 +55,7 @@ TEST(IniLine, ConvertsItemsAsTheFileMeansThem) {
     EXPECT_EQ(iniAddress("255.255.255.0"), htonl(0xFFFFFF00));
     EXPECT_EQ(iniAddress("no address"), 0xFFFFFFFFu);
     EXPECT_EQ(iniAddress("1.2.3.400"), 0xFFFFFFFFu);
-    EXPECT_EQ(iniAddressText(htonl(0xC0A80002)), "192.168.0.2");
+    EXPECT_EQ(dottedAddress(htonl(0xC0A80002)), "192.168.0.2");
 
     EXPECT_STREQ(iniBoolText(1), "TRUE");
     EXPECT_STREQ(iniBoolText(0), "FALSE");

@@ -1,10 +1,13 @@
-// Helpers for the saving tests: a write step over a fixed list of keys, and a file
-// system that kills its own process at a chosen operation.
+// Helpers for the saving tests: a write step over a fixed list of keys, a save of
+// such a list through the real files, and a file system that kills its own process
+// at a chosen operation.
 #pragma once
 
+#include "FilePrivateProfile.h"
 #include "FileSystem.h"
 #include "PosixFileSystem.h"
 #include "PrivateProfile.h"
+#include "RecordingMessages.h"
 #include "SettingsSaver.h"
 
 #include <csignal>
@@ -30,6 +33,23 @@ inline settings::SettingsSaver::WriteStep writeEntries(std::vector<Entry> entrie
         }
         return profile.flush(file) && ok;
     };
+}
+
+// What a save reported: its result and the messages it showed.
+struct SaveRun {
+    bool ok;
+    std::vector<std::string> messages;
+};
+
+// Saves the entries to `file` through the real file system and profile.
+inline SaveRun saveEntries(settings::SaveKind kind, const std::string& file,
+                           const std::vector<Entry>& entries) {
+    settings::PosixFileSystem fs;
+    settings::FilePrivateProfile profile(fs);
+    RecordingMessages messages;
+    settings::SettingsSaver saver(fs, profile, messages);
+    const bool ok = saver.saveFile(kind, file, writeEntries(entries));
+    return {ok, messages.texts()};
 }
 
 // The real file system, except that the process dies by SIGKILL at operation number

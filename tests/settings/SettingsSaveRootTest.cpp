@@ -46,21 +46,7 @@ private:
     std::string m_target;
 };
 
-struct Saved {
-    bool ok;
-    std::vector<std::string> messages;
-};
-
-Saved saveSettings(SaveKind kind, const std::string& file, const std::vector<Entry>& entries) {
-    PosixFileSystem fs;
-    FilePrivateProfile profile(fs);
-    RecordingMessages messages;
-    SettingsSaver saver(fs, profile, messages);
-    const bool ok = saver.saveFile(kind, file, writeEntries(entries));
-    return {ok, messages.texts()};
-}
-
-Saved saveCommands(const std::string& file) {
+SaveRun saveCommands(const std::string& file) {
     PosixFileSystem fs;
     RecordingMessages messages;
     ExternalCommandIni ini(fs, messages, file);
@@ -111,7 +97,7 @@ TEST_F(SaveOnMounts, AFullDiskKeepsTheOldFilesAndSaysSo) {
 
     // No room even for the backup.
     fillLeaving(dir.file("filler"), 0);
-    Saved saved = saveSettings(SaveKind::Full, file, bigSettings());
+    SaveRun saved = saveEntries(SaveKind::Full, file, bigSettings());
     EXPECT_FALSE(saved.ok);
     EXPECT_EQ(saved.messages, (std::vector<std::string>{kMessageBackupFailed}));
     EXPECT_EQ(readBytes(file), kOld);
@@ -127,7 +113,7 @@ TEST_F(SaveOnMounts, AFullDiskKeepsTheOldFilesAndSaysSo) {
     // Room for the backup but not for the new file.
     fillLeaving(dir.file("filler"), 2 * 4096);
     for (SaveKind kind : {SaveKind::Full, SaveKind::OptionsOnly}) {
-        saved = saveSettings(
+        saved = saveEntries(
             kind, file,
             kind == SaveKind::Full
                 ? bigSettings()
@@ -141,7 +127,7 @@ TEST_F(SaveOnMounts, AFullDiskKeepsTheOldFilesAndSaysSo) {
 
     // With room again, the same save goes through.
     ASSERT_EQ(::unlink(dir.file("filler").c_str()), 0);
-    saved = saveSettings(SaveKind::Full, file, bigSettings());
+    saved = saveEntries(SaveKind::Full, file, bigSettings());
     EXPECT_TRUE(saved.ok);
     EXPECT_NE(readBytes(file).find("[PacketFilter60]"), std::string::npos);
     EXPECT_TRUE(saveCommands(commands).ok);
@@ -160,18 +146,18 @@ TEST_F(SaveOnMounts, AReadOnlyFolderKeepsTheOldFilesAndSaysSo) {
         0);
 
     for (SaveKind kind : {SaveKind::Full, SaveKind::OptionsOnly}) {
-        const Saved saved = saveSettings(kind, file, bigSettings());
+        const SaveRun saved = saveEntries(kind, file, bigSettings());
         EXPECT_FALSE(saved.ok);
         EXPECT_EQ(saved.messages, (std::vector<std::string>{kMessageBackupFailed}));
         EXPECT_EQ(readBytes(file), kOld);
     }
-    const Saved saved = saveCommands(commands);
+    const SaveRun saved = saveCommands(commands);
     EXPECT_FALSE(saved.ok);
     EXPECT_EQ(saved.messages, (std::vector<std::string>{commands + "の保存に失敗。"}));
     EXPECT_EQ(readBytes(commands), kCommands);
 
     // Without a file there is nothing to back up; the write itself then fails.
-    const Saved missing = saveSettings(SaveKind::Full, dir.file("Other.ini"), bigSettings());
+    const SaveRun missing = saveEntries(SaveKind::Full, dir.file("Other.ini"), bigSettings());
     EXPECT_FALSE(missing.ok);
     EXPECT_EQ(missing.messages, (std::vector<std::string>{kMessageWriteFailed}));
     EXPECT_FALSE(fileExists(dir.file("Other.ini")));

@@ -28,20 +28,6 @@ const std::vector<Entry> kNew = {
     {"PacketFilter1", "PROTOCOL", "1"},
 };
 
-struct SaveRun {
-    bool ok;
-    std::vector<std::string> messages;
-};
-
-SaveRun save(SaveKind kind, const std::string& file, const std::vector<Entry>& entries) {
-    PosixFileSystem fs;
-    FilePrivateProfile profile(fs);
-    RecordingMessages messages;
-    SettingsSaver saver(fs, profile, messages);
-    const bool ok = saver.saveFile(kind, file, writeEntries(entries));
-    return {ok, messages.texts()};
-}
-
 } // namespace
 
 TEST(SettingsSaver, FullSaveReplacesTheFileAndKeepsThePreviousOne) {
@@ -50,7 +36,7 @@ TEST(SettingsSaver, FullSaveReplacesTheFileAndKeepsThePreviousOne) {
     writeBytes(file, kOld);
     writeBytes(file + ".autobak", kOlder);
 
-    const SaveRun run = save(SaveKind::Full, file, kNew);
+    const SaveRun run = saveEntries(SaveKind::Full, file, kNew);
     EXPECT_TRUE(run.ok);
     EXPECT_TRUE(run.messages.empty());
     // Filter sections that the model no longer has are gone.
@@ -66,7 +52,7 @@ TEST(SettingsSaver, OptionsOnlySaveLeavesFilterSectionsAlone) {
     const std::string file = dir.file("Setting.ini");
     writeBytes(file, kOld);
 
-    const SaveRun run = save(SaveKind::OptionsOnly, file, kNew);
+    const SaveRun run = saveEntries(SaveKind::OptionsOnly, file, kNew);
     EXPECT_TRUE(run.ok);
     EXPECT_EQ(readBytes(file), "[Common Settings]\nAUTO_SAVE=FALSE\nNOICON=TRUE\n\n"
                                "[PacketFilter1]\nPROTOCOL=6\n\n[PacketFilter2]\nPROTOCOL=17\n");
@@ -78,7 +64,7 @@ TEST(SettingsSaver, CreatesAMissingFileWithoutABackup) {
     const std::string file = dir.file("Setting.ini");
     for (SaveKind kind : {SaveKind::OptionsOnly, SaveKind::Full}) {
         ::unlink(file.c_str());
-        const SaveRun run = save(kind, file, kNew);
+        const SaveRun run = saveEntries(kind, file, kNew);
         EXPECT_TRUE(run.ok);
         EXPECT_FALSE(fileExists(file + ".autobak"));
         EXPECT_NE(readBytes(file).find("NOICON=TRUE"), std::string::npos);
@@ -90,7 +76,7 @@ TEST(SettingsSaver, AnEmptyFileDoesNotPushOutTheBackup) {
     const std::string file = dir.file("Setting.ini");
     writeBytes(file, "");
     writeBytes(file + ".autobak", kOld);
-    EXPECT_TRUE(save(SaveKind::Full, file, kNew).ok);
+    EXPECT_TRUE(saveEntries(SaveKind::Full, file, kNew).ok);
     EXPECT_EQ(readBytes(file + ".autobak"), kOld);
 }
 
@@ -100,12 +86,12 @@ TEST(SettingsSaver, AProtectedFileIsReportedAndKept) {
     writeBytes(file, kOld);
     ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
 
-    SaveRun run = save(SaveKind::Full, file, kNew);
+    SaveRun run = saveEntries(SaveKind::Full, file, kNew);
     EXPECT_FALSE(run.ok);
     EXPECT_EQ(run.messages, (std::vector<std::string>{kMessageFileInUse}));
     EXPECT_EQ(readBytes(file), kOld);
 
-    run = save(SaveKind::OptionsOnly, file, kNew);
+    run = saveEntries(SaveKind::OptionsOnly, file, kNew);
     EXPECT_FALSE(run.ok);
     EXPECT_EQ(run.messages, (std::vector<std::string>{kMessageWriteFailed}));
     EXPECT_EQ(readBytes(file), kOld);
@@ -117,8 +103,8 @@ TEST(SettingsSaver, AFailedWriteShowsTheMessageAndKeepsTheOldFile) {
     writeBytes(file, kOld);
     // A key the profile refuses makes the write step fail after other keys went in.
     const SaveRun run =
-        save(SaveKind::Full, file,
-             {{"Common Settings", "NOICON", "TRUE"}, {"Common Settings", "BAD=KEY", "1"}});
+        saveEntries(SaveKind::Full, file,
+                    {{"Common Settings", "NOICON", "TRUE"}, {"Common Settings", "BAD=KEY", "1"}});
     EXPECT_FALSE(run.ok);
     EXPECT_EQ(run.messages, (std::vector<std::string>{kMessageWriteFailed}));
     EXPECT_EQ(readBytes(file), kOld);
@@ -129,7 +115,7 @@ TEST(SettingsSaver, AFileThatCannotBeReadStopsTheSaveBeforeAnythingIsWritten) {
     TempDir dir;
     const std::string file = dir.file("Setting.ini");
     ASSERT_EQ(::mkdir(file.c_str(), 0755), 0);
-    const SaveRun run = save(SaveKind::Full, file, kNew);
+    const SaveRun run = saveEntries(SaveKind::Full, file, kNew);
     EXPECT_FALSE(run.ok);
     EXPECT_EQ(run.messages, (std::vector<std::string>{kMessageBackupFailed}));
     EXPECT_FALSE(fileExists(file + ".autobak"));
@@ -142,7 +128,7 @@ TEST(SettingsSaver, DeathAtAnyStepLeavesTheOldOrTheNewFileWhole) {
         TempDir reference;
         const std::string referenceFile = reference.file("Setting.ini");
         writeBytes(referenceFile, kOld);
-        ASSERT_TRUE(save(kind, referenceFile, kNew).ok);
+        ASSERT_TRUE(saveEntries(kind, referenceFile, kNew).ok);
         const std::string expectedNew = readBytes(referenceFile);
         ASSERT_NE(expectedNew, kOld);
 
@@ -183,7 +169,7 @@ TEST(SettingsSaver, DeathAtAnyStepLeavesTheOldOrTheNewFileWhole) {
 
             // The next save after a death goes through and cleans up after it.
             if (!completed) {
-                EXPECT_TRUE(save(kind, file, kNew).ok);
+                EXPECT_TRUE(saveEntries(kind, file, kNew).ok);
                 EXPECT_EQ(readBytes(file), expectedNew);
                 EXPECT_FALSE(fileExists(file + ".tmp"));
             }

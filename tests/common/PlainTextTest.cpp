@@ -1,0 +1,83 @@
+#include "PlainText.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tavrin {
+namespace {
+
+TEST(PlainText, CaseBlindComparisonFoldsOnlyAsciiLetters) {
+    EXPECT_TRUE(equalsIgnoringCase("SVCHOST.EXE", "svchost.exe"));
+    EXPECT_TRUE(equalsIgnoringCase("テスト.EXE", "テスト.exe"));
+    EXPECT_FALSE(equalsIgnoringCase("テスト", "テスド"));
+    // Only ASCII letters fold; bytes of other characters compare exactly.
+    EXPECT_FALSE(equalsIgnoringCase("Ärger", "ärger"));
+    EXPECT_FALSE(equalsIgnoringCase("sshd", "sshd "));
+    EXPECT_FALSE(equalsIgnoringCase("@", "`")); // 0x40 and 0x60 are not a case pair
+    EXPECT_FALSE(equalsIgnoringCase("[", "{")); // nor are 0x5B and 0x7B
+    EXPECT_TRUE(equalsIgnoringCase("AZaz", "azAZ"));
+    EXPECT_TRUE(equalsIgnoringCase("", ""));
+    EXPECT_FALSE(equalsIgnoringCase("", "a"));
+}
+
+std::vector<std::string_view> lines(std::string_view text) {
+    std::vector<std::string_view> out;
+    for (std::string_view line; takeLine(text, line);)
+        out.push_back(line);
+    EXPECT_TRUE(text.empty());
+    return out;
+}
+
+TEST(PlainText, LinesEndAtLfWithOrWithoutCr) {
+    using Lines = std::vector<std::string_view>;
+    EXPECT_EQ(lines("a\r\nb\nc"), (Lines{"a", "b", "c"}));
+    // A final line break opens no empty line; an empty line between two does count.
+    EXPECT_EQ(lines("a\n\nb\n"), (Lines{"a", "", "b"}));
+    EXPECT_EQ(lines("\n"), (Lines{""}));
+    EXPECT_EQ(lines(""), Lines{});
+    // Only the one CR right before the LF goes; a lone CR stays in the line.
+    EXPECT_EQ(lines("a\rb\r\r\nc\r"), (Lines{"a\rb\r", "c"}));
+    // A NUL is text like any other here; the readers decide what it means.
+    const std::string withNul("x\0y\nz", 5);
+    EXPECT_EQ(lines(withNul), (Lines{std::string_view("x\0y", 3), "z"}));
+
+    // The line is a view into the text itself, never a copy.
+    const std::string_view text = "first\nsecond";
+    std::string_view rest = text;
+    std::string_view line;
+    ASSERT_TRUE(takeLine(rest, line));
+    EXPECT_EQ(line, "first");
+    EXPECT_EQ(line.data(), text.data());
+    EXPECT_EQ(rest.data(), text.data() + 6);
+    ASSERT_TRUE(takeLine(rest, line));
+    EXPECT_EQ(line, "second");
+    EXPECT_EQ(line.data(), text.data() + 6);
+    EXPECT_FALSE(takeLine(rest, line));
+}
+
+TEST(PlainText, LineBreaksAndNulsAreFound) {
+    EXPECT_FALSE(hasLineBreakOrNul(""));
+    EXPECT_FALSE(hasLineBreakOrNul("ping -c 4 %RemoteAddr% \t\v\f"));
+    EXPECT_FALSE(hasLineBreakOrNul("日本語"));
+    EXPECT_TRUE(hasLineBreakOrNul("a\rb"));
+    EXPECT_TRUE(hasLineBreakOrNul("a\n"));
+    EXPECT_TRUE(hasLineBreakOrNul(std::string_view("\0a", 2)));
+    // Only what the view holds counts, not the NUL that ends the literal behind it.
+    EXPECT_FALSE(hasLineBreakOrNul(std::string_view("ab\n", 2)));
+}
+
+TEST(PlainText, AddressesAreWrittenInTheirStoredByteOrder) {
+    EXPECT_EQ(dottedAddress(htonl(0xC0A80002)), "192.168.0.2");
+    EXPECT_EQ(dottedAddress(0), "0.0.0.0");
+    EXPECT_EQ(dottedAddress(0xFFFFFFFF), "255.255.255.255");
+    EXPECT_EQ(dottedAddress(htonl(0x0A000100)), "10.0.1.0"); // a zero byte is written "0"
+    EXPECT_EQ(dottedAddress(inet_addr("1.2.3.4")), "1.2.3.4");
+}
+
+} // namespace
+} // namespace tavrin
