@@ -23,6 +23,58 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+size_t utf8SequenceLength(std::string_view s) {
+    if (s.empty())
+        return 0;
+    const auto b0 = static_cast<unsigned char>(s[0]);
+    if (b0 < 0x80)
+        return 1;
+    size_t len = 0;
+    unsigned char lo = 0x80;
+    unsigned char hi = 0xBF;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        len = 2;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        len = 3;
+        if (b0 == 0xE0)
+            lo = 0xA0; // overlong
+        if (b0 == 0xED)
+            hi = 0x9F; // surrogates
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        len = 4;
+        if (b0 == 0xF0)
+            lo = 0x90;
+        if (b0 == 0xF4)
+            hi = 0x8F;
+    } else {
+        return 0;
+    }
+    if (s.size() < len)
+        return 0;
+    const auto b1 = static_cast<unsigned char>(s[1]);
+    if (b1 < lo || b1 > hi)
+        return 0;
+    for (size_t i = 2; i < len; ++i)
+        if ((static_cast<unsigned char>(s[i]) & 0xC0u) != 0x80u)
+            return 0;
+    return len;
+}
+
+std::string_view utf8Prefix(std::string_view text, size_t maxBytes) {
+    if (text.size() <= maxBytes)
+        return text;
+    const auto continuation = [&](size_t i) {
+        return (static_cast<unsigned char>(text[i]) & 0xC0u) == 0x80u;
+    };
+    size_t end = maxBytes;
+    // A UTF-8 character has at most three continuation bytes.
+    for (int step = 0; step < 3 && end > 0 && continuation(end); ++step)
+        --end;
+    if (continuation(end))
+        end = maxBytes;
+    return text.substr(0, end);
+}
+
 bool takeLine(std::string_view& text, std::string_view& line) {
     if (text.empty())
         return false;

@@ -21,6 +21,15 @@ bool takeLine(std::string_view& text, std::string_view& line);
 // one line (or would be cut at the NUL).
 bool hasLineBreakOrNul(std::string_view text);
 
+// Length of the well-formed UTF-8 sequence at the start of `text` (1 to 4); 0 when
+// it does not start with one: a stray or cut sequence, an overlong form, a surrogate.
+size_t utf8SequenceLength(std::string_view text);
+
+// The longest prefix of `text` of at most `maxBytes` bytes that does not end inside
+// a UTF-8 character. Bytes that are not UTF-8 after all are cut at the limit, so a
+// run of stray continuation bytes is never cut down to nothing.
+std::string_view utf8Prefix(std::string_view text, size_t maxBytes);
+
 // "192.168.0.2" for an address held in network order.
 std::string dottedAddress(uint32_t networkOrder);
 

@@ -78,31 +78,23 @@ constexpr std::array<ColumnInfo, kColumnCount> kColumns = {{
 using Row = std::array<std::string, kColumnCount>;
 
 // Terminal cells a UTF-8 text takes: two for East Asian wide characters, one for
-// everything else (each byte of a broken sequence counts one).
+// everything else (each byte that is not part of a well-formed sequence counts one).
 size_t displayWidth(std::string_view text) {
     size_t width = 0;
     for (size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        size_t length = lead < 0x80         ? 1
-                        : (lead >> 5) == 6  ? 2
-                        : (lead >> 4) == 14 ? 3
-                        : (lead >> 3) == 30 ? 4
-                                            : 0;
-        uint32_t code = length == 1   ? lead
-                        : length == 2 ? (lead & 0x1Fu)
-                        : length == 3 ? (lead & 0x0Fu)
-                                      : (lead & 0x07u);
-        bool valid = length != 0 && i + length <= text.size();
-        for (size_t k = 1; valid && k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            valid = (next & 0xC0) == 0x80;
-            code = (code << 6) | (next & 0x3Fu);
-        }
-        if (!valid) {
+        const size_t length = utf8SequenceLength(text.substr(i));
+        if (length == 0) {
             ++width;
             ++i;
             continue;
         }
+        const auto lead = static_cast<unsigned char>(text[i]);
+        uint32_t code = length == 1   ? lead
+                        : length == 2 ? (lead & 0x1Fu)
+                        : length == 3 ? (lead & 0x0Fu)
+                                      : (lead & 0x07u);
+        for (size_t k = 1; k < length; ++k)
+            code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3Fu);
         const bool wide =
             (code >= 0x1100 && code <= 0x115F) || (code >= 0x2E80 && code <= 0xA4CF) ||
             (code >= 0xAC00 && code <= 0xD7A3) || (code >= 0xF900 && code <= 0xFAFF) ||
@@ -132,11 +124,8 @@ std::string jsonString(std::string_view text) {
             out += static_cast<char>(c);
             ++i;
         } else {
-            const size_t length = (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-            bool valid = length != 0 && i + length <= text.size();
-            for (size_t k = 1; valid && k < length; ++k)
-                valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
-            if (valid) {
+            const size_t length = utf8SequenceLength(text.substr(i));
+            if (length != 0) {
                 out.append(text.substr(i, length));
                 i += length;
             } else {

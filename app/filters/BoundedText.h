@@ -8,24 +8,9 @@
 #include <string>
 #include <string_view>
 
-namespace tavrin {
+#include "PlainText.h"
 
-// The longest prefix of text that has at most maxBytes bytes and does not end
-// inside a UTF-8 character.
-inline std::string_view utf8Prefix(std::string_view text, size_t maxBytes) {
-    if (text.size() <= maxBytes)
-        return text;
-    size_t end = maxBytes;
-    // A UTF-8 character has at most three continuation bytes (10xxxxxx).
-    for (int step = 0; step < 3 && end > 0; ++step) {
-        if ((static_cast<unsigned char>(text[end]) & 0xC0u) != 0x80u)
-            break;
-        --end;
-    }
-    if ((static_cast<unsigned char>(text[end]) & 0xC0u) == 0x80u)
-        end = maxBytes; // not UTF-8 after all: cut at the limit
-    return text.substr(0, end);
-}
+namespace tavrin {
 
 template <size_t MaxBytes> class BoundedText {
 public:

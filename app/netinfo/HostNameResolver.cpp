@@ -15,12 +15,7 @@ constexpr uint32_t kLoopbackAddress = 0x0100007F; // 127.0.0.1 as stored, networ
 // Cuts `text` to at most `max` bytes without splitting a UTF-8 sequence, and makes
 // control characters harmless for whoever prints the name.
 std::string tidyName(std::string text, size_t max) {
-    if (text.size() > max) {
-        size_t end = max;
-        while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
-            --end;
-        text.resize(end);
-    }
+    text.resize(utf8Prefix(text, max).size());
     for (char& c : text) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte < 0x20 || byte == 0x7F)

@@ -1,6 +1,6 @@
 #include "IniFileObject.h"
 
-#include "TextEncoding.h"
+#include "PlainText.h"
 
 #include <algorithm>
 

@@ -14,8 +14,4 @@ bool isValidUtf8(std::string_view bytes);
 // U+FFFD, so a damaged file still reads as far as it can.
 std::string decodeFileText(std::string_view bytes);
 
-// The longest prefix of `text` of at most `maxBytes` bytes that does not end inside
-// a UTF-8 character.
-std::string_view utf8Prefix(std::string_view text, size_t maxBytes);
-
 } // namespace tavrin::settings

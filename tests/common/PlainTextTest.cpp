@@ -71,6 +71,40 @@ TEST(PlainText, LineBreaksAndNulsAreFound) {
     EXPECT_FALSE(hasLineBreakOrNul(std::string_view("ab\n", 2)));
 }
 
+TEST(PlainText, OnlyWellFormedUtf8SequencesHaveALength) {
+    EXPECT_EQ(utf8SequenceLength(""), 0u);
+    EXPECT_EQ(utf8SequenceLength("a"), 1u);
+    EXPECT_EQ(utf8SequenceLength("\xC3\xA9x"), 2u);        // é
+    EXPECT_EQ(utf8SequenceLength("日本"), 3u);             // the first character only
+    EXPECT_EQ(utf8SequenceLength("\xF0\x9F\x98\x80"), 4u); // U+1F600
+    EXPECT_EQ(utf8SequenceLength("\x80"), 0u);             // stray continuation byte
+    EXPECT_EQ(utf8SequenceLength("\xC0\xAF"), 0u);         // overlong '/'
+    EXPECT_EQ(utf8SequenceLength("\xE0\x80\xAF"), 0u);     // overlong '/'
+    EXPECT_EQ(utf8SequenceLength("\xED\xA0\x80"), 0u);     // a surrogate
+    EXPECT_EQ(utf8SequenceLength("\xF4\x90\x80\x80"), 0u); // above U+10FFFF
+    EXPECT_EQ(utf8SequenceLength("\xE6\x97"), 0u);         // cut short
+    EXPECT_EQ(utf8SequenceLength("\xE6"
+                                 "a\xA5"),
+              0u); // broken in the middle
+}
+
+TEST(PlainText, PrefixNeverEndsInsideACharacter) {
+    const std::string text = "ab日本"; // 2 + 3 + 3 bytes
+    EXPECT_EQ(utf8Prefix(text, 100), text);
+    EXPECT_EQ(utf8Prefix(text, 8), text);
+    EXPECT_EQ(utf8Prefix(text, 7), "ab日");
+    EXPECT_EQ(utf8Prefix(text, 5), "ab日");
+    EXPECT_EQ(utf8Prefix(text, 4), "ab");
+    EXPECT_EQ(utf8Prefix(text, 2), "ab");
+    EXPECT_EQ(utf8Prefix(text, 0), "");
+    // A four-byte character is stepped over whole.
+    EXPECT_EQ(utf8Prefix("a\xF0\x9F\x98\x80", 4), "a");
+    // Stray continuation bytes are not UTF-8: they are cut at the limit, not to nothing.
+    const std::string stray(10, '\x80');
+    EXPECT_EQ(utf8Prefix(stray, 6), stray.substr(0, 6));
+    EXPECT_EQ(utf8Prefix("ab" + stray, 6), ("ab" + stray).substr(0, 6));
+}
+
 TEST(PlainText, AddressesAreWrittenInTheirStoredByteOrder) {
     EXPECT_EQ(dottedAddress(htonl(0xC0A80002)), "192.168.0.2");
     EXPECT_EQ(dottedAddress(0), "0.0.0.0");

@@ -40,14 +40,3 @@ TEST(TextEncoding, MarksBytesThatAreNeitherEncodingAndGoesOn) {
               "b\xEF\xBF\xBD"
               "c\xEF\xBF\xBD");
 }
-
-TEST(TextEncoding, PrefixNeverEndsInsideACharacter) {
-    const std::string text = "ab日本"; // 2 + 3 + 3 bytes
-    EXPECT_EQ(utf8Prefix(text, 100), text);
-    EXPECT_EQ(utf8Prefix(text, 8), text);
-    EXPECT_EQ(utf8Prefix(text, 7), "ab日");
-    EXPECT_EQ(utf8Prefix(text, 5), "ab日");
-    EXPECT_EQ(utf8Prefix(text, 4), "ab");
-    EXPECT_EQ(utf8Prefix(text, 2), "ab");
-    EXPECT_EQ(utf8Prefix(text, 0), "");
-}
