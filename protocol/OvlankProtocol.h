@@ -10,6 +10,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 static_assert(std::endian::native == std::endian::little,
               "the control records are little-endian and are used in place");
@@ -253,6 +254,27 @@ static_assert(offsetof(CaptureEntry, ruleIndex) == 0);
 static_assert(offsetof(CaptureEntry, length) == 4);
 static_assert(offsetof(CaptureEntry, ipHeader) == kCaptureHeadSize);
 static_assert(offsetof(CaptureEntry, transport) == 28);
+
+// ---------------------------------------------------------------------------
+// The daemon's iptables chains are named PREFIX_IN and PREFIX_OUT. The program
+// may hand the daemon a prefix, so both check it by the same rule: iptables takes
+// 28 characters in a chain name ("_OUT" is the longest suffix), and a leading '-'
+// would be read as an option.
+
+inline constexpr size_t kMaxChainPrefixLength = 24;
+inline constexpr char kChainPrefixRule[] =
+    "1 to 24 letters, digits, '_' or '-', not starting with '-'";
+
+constexpr bool isValidChainPrefix(std::string_view prefix) {
+    if (prefix.empty() || prefix.size() > kMaxChainPrefixLength || prefix.front() == '-')
+        return false;
+    for (char c : prefix) {
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+              c == '_' || c == '-'))
+            return false;
+    }
+    return true;
+}
 
 // ---------------------------------------------------------------------------
 // Framing on the device socket. One request is one round trip: the head and

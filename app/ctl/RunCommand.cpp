@@ -5,6 +5,7 @@
 #include "ApplicationCore.h"
 #include "FilePrivateProfile.h"
 #include "HeadlessView.h"
+#include "OvlankProtocol.h"
 #include "PosixFileSystem.h"
 #include "PrivateFolder.h"
 #include "QueueFacility.h"
@@ -39,17 +40,6 @@ struct RunOptions {
 bool usageError(const std::string& text) {
     std::fprintf(stderr, "tavrinctl run: %s\nusage: tavrinctl run %s\n", text.c_str(), kUsage);
     return false;
-}
-
-bool validChainPrefix(const std::string& prefix) {
-    if (prefix.empty() || prefix.size() > 24)
-        return false;
-    for (char c : prefix) {
-        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-              c == '_' || c == '-'))
-            return false;
-    }
-    return true;
 }
 
 bool parse(int argc, char** argv, RunOptions& options) {
@@ -88,8 +78,8 @@ bool parse(int argc, char** argv, RunOptions& options) {
         } else if (arg == "--chains") {
             if (!value(text))
                 return false;
-            if (!validChainPrefix(text))
-                return usageError("--chains needs 1 to 24 letters, digits, '_' or '-'");
+            if (!ovlank::isValidChainPrefix(text))
+                return usageError(std::string("--chains needs ") + ovlank::kChainPrefixRule);
             options.daemonArguments.insert(options.daemonArguments.end(), {"--chains", text});
         } else {
             return usageError("unknown argument '" + arg + "'");

@@ -47,22 +47,6 @@ std::string checkDevicePath(std::string_view path) {
     return {};
 }
 
-std::string checkChainPrefix(std::string_view prefix) {
-    if (prefix.empty() || prefix.size() > kMaxChainPrefixLength) {
-        return "the chain prefix must have 1 to " + std::to_string(kMaxChainPrefixLength) +
-               " characters";
-    }
-    const auto allowed = [](char c) {
-        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-               c == '_' || c == '-';
-    };
-    if (!std::all_of(prefix.begin(), prefix.end(), allowed) || prefix.front() == '-') {
-        return "the chain prefix may hold only letters, digits, '_' and '-', and may not start "
-               "with '-'";
-    }
-    return {};
-}
-
 } // namespace
 
 ParsedOptions parseDaemonOptions(std::span<const std::string_view> args) {
@@ -123,8 +107,9 @@ ParsedOptions parseDaemonOptions(std::span<const std::string_view> args) {
             }
             options.queueCount = static_cast<unsigned>(count);
         } else {
-            if (auto problem = checkChainPrefix(*value); !problem.empty()) {
-                result.error = problem + ": " + std::string(*value);
+            if (!isValidChainPrefix(*value)) {
+                result.error = std::string("the chain prefix must have ") + kChainPrefixRule +
+                               ": " + std::string(*value);
                 return result;
             }
             options.chainPrefix = std::string(*value);

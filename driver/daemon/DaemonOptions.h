@@ -13,8 +13,6 @@ namespace ovlank {
 inline constexpr uint16_t kDefaultQueue = 4322;
 inline constexpr char kDefaultChainPrefix[] = "OVLANK";
 inline constexpr unsigned kMaxQueueCount = 16;
-// iptables allows 28 characters in a chain name; "_OUT" is the longest suffix we add.
-inline constexpr size_t kMaxChainPrefixLength = 24;
 
 struct DaemonOptions {
     std::string devicePath;

@@ -51,12 +51,14 @@ TEST(DaemonOptions, OddCommandLinesGetAClearError) {
          "the device path must name a file, not a folder: /run/tavrin/"},
         {{"--device", "/run/../etc/x"},
          "the device path may not contain empty or \"..\" components: /run/../etc/x"},
-        {{"--chains", ""}, "the chain prefix must have 1 to 24 characters: "},
+        {{"--chains", ""},
+         "the chain prefix must have 1 to 24 letters, digits, '_' or '-', not starting with "
+         "'-': "},
         {{"--chains", "A B"},
-         "the chain prefix may hold only letters, digits, '_' and '-', and may not start with "
+         "the chain prefix must have 1 to 24 letters, digits, '_' or '-', not starting with "
          "'-': A B"},
         {{"--chains", "-j"},
-         "the chain prefix may hold only letters, digits, '_' and '-', and may not start with "
+         "the chain prefix must have 1 to 24 letters, digits, '_' or '-', not starting with "
          "'-': -j"},
     };
     for (const auto& [args, message] : cases) {
@@ -68,7 +70,7 @@ TEST(DaemonOptions, OddCommandLinesGetAClearError) {
     EXPECT_EQ(parse({"--device", longPath}).error,
               "the device path is longer than 107 bytes: " + longPath);
     EXPECT_EQ(parse({"--chains", std::string(25, 'C')}).error.substr(0, 39),
-              "the chain prefix must have 1 to 24 char");
+              "the chain prefix must have 1 to 24 lett");
     EXPECT_TRUE(parse({"--chains", std::string(24, 'C')}).options);
 }
 
