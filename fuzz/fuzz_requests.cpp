@@ -59,16 +59,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     reference.reset();
     ByteChoices choices({data, size});
     Scenario scenario(choices);
-    static constexpr uint32_t kCodes[] = {
-        START_IP_HOOK, STOP_IP_HOOK, ADD_FILTER,      CLEAR_FILTER,   GET_PACKET,  CLEAR_BANDWIDTH,
-        SET_PORTS,     SET_LOCALIP,  START_FILTERING, STOP_FILTERING, GET_VERSION, CHANGE_FILTER};
 
     for (int step = 0; step < kMaxSteps && !choices.exhausted(); ++step) {
         switch (choices.below(5)) {
         case 0: {
             // Raw: any code, any body, any output size.
             Request q;
-            q.code = choices.below(4) != 0 ? kCodes[choices.below(12)] : choices.below(0xFFFFFFFF);
+            q.code = choices.below(4) != 0 ? kControlCodes[choices.below(kControlCodeCount)]
+                                           : choices.below(0xFFFFFFFF);
             q.outputSize = choices.below(600);
             q.input = choices.take(choices.below(600));
             registrar.status = choices.below(2) ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;

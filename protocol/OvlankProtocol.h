@@ -81,6 +81,12 @@ static_assert(STOP_FILTERING == 0x432220E4);
 static_assert(GET_VERSION == 0x432260E8);
 static_assert(CHANGE_FILTER == 0x4322A0EC);
 
+// The twelve requests in the order of their function numbers.
+inline constexpr uint32_t kControlCodeCount = 12;
+inline constexpr uint32_t kControlCodes[kControlCodeCount] = {
+    START_IP_HOOK, STOP_IP_HOOK, ADD_FILTER,      CLEAR_FILTER,   GET_PACKET,  CLEAR_BANDWIDTH,
+    SET_PORTS,     SET_LOCALIP,  START_FILTERING, STOP_FILTERING, GET_VERSION, CHANGE_FILTER};
+
 // The request's name as the program shows it in "FAILED: DeviceIoControl NAME";
 // nullptr for a code that is not one of the twelve.
 constexpr const char* controlCodeName(uint32_t code) {

@@ -130,12 +130,9 @@ public:
     }
 
     Request request(uint32_t ruleCount) {
-        static constexpr uint32_t kCodes[] = {START_IP_HOOK,  STOP_IP_HOOK, ADD_FILTER,
-                                              CLEAR_FILTER,   GET_PACKET,   CLEAR_BANDWIDTH,
-                                              SET_PORTS,      SET_LOCALIP,  START_FILTERING,
-                                              STOP_FILTERING, GET_VERSION,  CHANGE_FILTER};
         Request q;
-        q.code = m_c.below(20) == 0 ? m_c.below(0xFFFFFFFF) : kCodes[m_c.below(12)];
+        q.code = m_c.below(20) == 0 ? m_c.below(0xFFFFFFFF)
+                                    : kControlCodes[m_c.below(kControlCodeCount)];
         q.outputSize = m_c.below(4) == 0 ? m_c.below(300) : sizeof(BandwidthReply);
         const uint32_t index = m_c.below(ruleCount + 2);
         switch (q.code) {
