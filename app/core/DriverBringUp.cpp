@@ -68,7 +68,7 @@ bool checkVersion(DriverService& ovlank, Messages& messages) {
 bool resetDriver(DriverService& ovlank, Messages& messages) {
     for (uint32_t code : {ovlank::STOP_IP_HOOK, ovlank::CLEAR_FILTER}) {
         if (ovlank.Send(code, {}) == kServiceControlFailed) {
-            messages.show(std::string("FAILED: DeviceIoControl ") + ovlank::controlCodeName(code));
+            messages.show(controlFailedText(code));
             return false;
         }
     }

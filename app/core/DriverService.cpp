@@ -1,5 +1,7 @@
 #include "DriverService.h"
 
+#include "OvlankProtocol.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -22,6 +24,11 @@ DriverService::DriverService(DriverServiceSetup setup) : m_setup(std::move(setup
 
 DriverService::~DriverService() {
     Close();
+}
+
+std::string controlFailedText(uint32_t code) {
+    const char* name = ovlank::controlCodeName(code);
+    return std::string("FAILED: DeviceIoControl ") + (name != nullptr ? name : "?");
 }
 
 int DriverService::findDriverFile(std::string_view name, std::string& path) const {

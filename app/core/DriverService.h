@@ -91,4 +91,8 @@ private:
     bool m_removeOnClose = false;
 };
 
+// What the program shows when a control request fails: "FAILED: DeviceIoControl "
+// and the request's name.
+std::string controlFailedText(uint32_t code);
+
 } // namespace tavrin::core

@@ -29,7 +29,7 @@ bool sendChange(uint32_t ruleIndex, const PacketFilter& filter, int32_t periodMs
     uint8_t bytes[sizeof request];
     std::memcpy(bytes, &request, sizeof request);
     if (driver.Send(ovlank::CHANGE_FILTER, bytes) != kServiceOk) {
-        messages.show("FAILED: DeviceIoControl CHANGE_FILTER");
+        messages.show(controlFailedText(ovlank::CHANGE_FILTER));
         return false;
     }
     return true;

@@ -19,10 +19,6 @@ template <class Record> std::vector<uint8_t> bytesOf(const Record& record) {
     return bytes;
 }
 
-std::string failedText(uint32_t code) {
-    return std::string("FAILED: DeviceIoControl ") + ovlank::controlCodeName(code);
-}
-
 } // namespace
 
 FilteringSession::FilteringSession(SessionParts parts)
@@ -36,7 +32,7 @@ int32_t FilteringSession::period() const {
 }
 
 void FilteringSession::fail(uint32_t code) {
-    m_parts.messages.show(failedText(code));
+    m_parts.messages.show(controlFailedText(code));
 }
 
 bool FilteringSession::start() {
@@ -45,7 +41,7 @@ bool FilteringSession::start() {
     const std::vector<uint8_t> addresses = m_parts.adapters.localAddressListRecord();
     if (const int result = m_parts.driver.Send(ovlank::SET_LOCALIP, addresses);
         result != kServiceOk) {
-        m_parts.messages.show(failedText(ovlank::SET_LOCALIP) +
+        m_parts.messages.show(controlFailedText(ovlank::SET_LOCALIP) +
                               "\nReturn code : " + std::to_string(result));
         return false;
     }
