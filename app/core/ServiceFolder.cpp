@@ -174,6 +174,13 @@ public:
         return true;
     }
 
+    // The service is not running (any more): its record keeps no process.
+    void writeRecordWithoutProcess(const std::string& name, Record& record) {
+        record.pid = 0;
+        record.startTime = 0;
+        writeRecord(name, record);
+    }
+
     bool removeRecord(const std::string& name) { return ::unlinkat(m_fd, name.c_str(), 0) == 0; }
 
 private:
@@ -304,9 +311,7 @@ ScmOutcome ServiceFolder::startDaemon(Session& session, const std::string& name,
     while (true) {
         int status = 0;
         if (::waitpid(pid, &status, WNOHANG) == pid) {
-            record.pid = 0;
-            record.startTime = 0;
-            session.writeRecord(name, record);
+            session.writeRecordWithoutProcess(name, record);
             std::string text = config.executable;
             text += WIFEXITED(status) ? " exited with status " + std::to_string(WEXITSTATUS(status))
                                       : " was killed by signal " + std::to_string(WTERMSIG(status));
@@ -324,9 +329,7 @@ ScmOutcome ServiceFolder::startDaemon(Session& session, const std::string& name,
     // A daemon that never answered would later count as running; end it.
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
-    record.pid = 0;
-    record.startTime = 0;
-    session.writeRecord(name, record);
+    session.writeRecordWithoutProcess(name, record);
     return outcome(ScmStatus::Failed, config.devicePath + " did not answer within " +
                                           std::to_string(m_timing.startWait.count() / 1000) +
                                           " s (see " + logPath(name) + ")");
@@ -342,9 +345,7 @@ ScmOutcome ServiceFolder::stopService(const std::string& name) {
     if (auto refused = loadRecord(session, Access::Change, name, record))
         return *refused;
     if (!processAlive(record.pid, record.startTime)) {
-        record.pid = 0;
-        record.startTime = 0;
-        session.writeRecord(name, record);
+        session.writeRecordWithoutProcess(name, record);
         return outcome(ScmStatus::NotRunning);
     }
     auto waitForEnd = [&](std::chrono::milliseconds limit) {
@@ -366,9 +367,7 @@ ScmOutcome ServiceFolder::stopService(const std::string& name) {
     if (!ended)
         return outcome(ScmStatus::Failed,
                        name + " (pid " + std::to_string(record.pid) + ") did not end");
-    record.pid = 0;
-    record.startTime = 0;
-    session.writeRecord(name, record);
+    session.writeRecordWithoutProcess(name, record);
     return outcome(ScmStatus::Ok);
 }
 
