@@ -42,6 +42,16 @@ struct Pipe {
 
 } // namespace
 
+std::string toolPath(const std::string& name) {
+    for (const char* folder : {"/usr/sbin/", "/sbin/", "/usr/bin/", "/bin/"}) {
+        std::string candidate = folder + name;
+        if (::access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return "/usr/sbin/" + name;
+}
+
 ChildResult runChild(const std::vector<std::string>& argv, const std::string& input) {
     ChildResult result;
     Pipe in, out, err;

@@ -15,6 +15,11 @@ struct ChildResult {
     bool succeeded() const { return started && exitCode == 0; }
 };
 
+// A system tool by name: a root daemon does not trust PATH, so the system folders
+// are searched in order (/usr/sbin, /sbin, /usr/bin, /bin); the first of them when
+// none holds it, so that the run fails with a clear path.
+std::string toolPath(const std::string& name);
+
 ChildResult runChild(const std::vector<std::string>& argv, const std::string& input = {});
 
 } // namespace ovlank

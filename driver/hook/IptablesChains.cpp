@@ -8,17 +8,6 @@
 namespace ovlank {
 namespace {
 
-// A root daemon does not trust PATH: the tools come from the system folders.
-std::string toolPath(const char* name) {
-    for (const char* folder : {"/usr/sbin/", "/sbin/", "/usr/bin/", "/bin/"}) {
-        std::string candidate = std::string(folder) + name;
-        if (::access(candidate.c_str(), X_OK) == 0) {
-            return candidate;
-        }
-    }
-    return std::string("/usr/sbin/") + name;
-}
-
 std::vector<std::string> splitWords(const std::string& line) {
     std::vector<std::string> words;
     std::istringstream stream(line);

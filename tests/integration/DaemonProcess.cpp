@@ -1,5 +1,6 @@
 #include "DaemonProcess.h"
 
+#include "ChildProcess.h"
 #include "OvlankClient.h"
 #include "TestPaths.h"
 
@@ -29,11 +30,8 @@ DaemonProcess::~DaemonProcess() {
 }
 
 bool DaemonProcess::start(const std::string& devicePath) {
-    std::vector<std::string> argv = {"/usr/sbin/ip", "netns", "exec", m_ns,
+    std::vector<std::string> argv = {toolPath("ip"), "netns", "exec", m_ns,
                                      std::string(tavrin::test::kBinDir) + "/Ovlank"};
-    if (::access(argv[0].c_str(), X_OK) != 0) {
-        argv[0] = "/sbin/ip";
-    }
     argv.insert(argv.end(), m_arguments.begin(), m_arguments.end());
     std::vector<char*> args;
     for (auto& arg : argv) {

@@ -12,24 +12,10 @@
 #include <thread>
 
 namespace ovlank::test {
-namespace {
-
-std::string tool(const std::string& name) {
-    for (const char* folder : {"/usr/sbin/", "/sbin/", "/usr/bin/", "/bin/"}) {
-        const std::string candidate = folder + name;
-        if (::access(candidate.c_str(), X_OK) == 0) {
-            return candidate;
-        }
-    }
-    return name;
-}
-
-} // namespace
-
 CommandResult runCommand(const std::vector<std::string>& argv, const std::string& input) {
     std::vector<std::string> resolved = argv;
     if (!resolved.empty() && resolved[0].find('/') == std::string::npos) {
-        resolved[0] = tool(resolved[0]);
+        resolved[0] = toolPath(resolved[0]);
     }
     const ChildResult child = runChild(resolved, input);
     return {child.started ? child.exitCode : -1, child.output, child.errors};
@@ -111,7 +97,7 @@ void TestHosts::inNamespace(const std::string& ns, const std::function<void()>& 
 }
 
 std::string TestHosts::iptablesSaveA() const {
-    const auto result = runCommand({"ip", "netns", "exec", m_nsA, tool("iptables-save")});
+    const auto result = runCommand({"ip", "netns", "exec", m_nsA, toolPath("iptables-save")});
     std::istringstream stream(result.output);
     std::string kept;
     for (std::string line; std::getline(stream, line);) {
