@@ -94,7 +94,7 @@ void ExternalCommandIni::failSave(std::error_code ec) {
 
 int ExternalCommandIni::save() {
     const settings::FileStatus status = m_fs.status(m_path);
-    if (status.exists && (!status.regular || status.readOnly)) {
+    if (status.mustNotReplace()) {
         failSave(std::make_error_code(std::errc::permission_denied));
         return 0;
     }

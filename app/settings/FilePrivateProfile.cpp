@@ -68,7 +68,7 @@ bool FilePrivateProfile::flush(const std::string& file) {
         return true;
     }
     const FileStatus status = m_fs.status(file);
-    if (status.exists && (!status.regular || status.readOnly)) {
+    if (status.mustNotReplace()) {
         // The user protected the file; replacing it by a rename would ignore that.
         m_pending.erase(it);
         m_lastError = std::make_error_code(std::errc::permission_denied);

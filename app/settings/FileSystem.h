@@ -15,6 +15,10 @@ struct FileStatus {
     // it alone even where our privileges would let us replace it.
     bool readOnly = false;
     unsigned long long size = 0;
+
+    // A file that is there but must not be replaced by a rename: not a plain file, or
+    // protected by the user.
+    bool mustNotReplace() const { return exists && (!regular || readOnly); }
 };
 
 class FileSystem {

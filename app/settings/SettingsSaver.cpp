@@ -47,7 +47,7 @@ bool SettingsSaver::saveFile(SaveKind kind, const std::string& file, const Write
 
     if (kind == SaveKind::Full) {
         const FileStatus status = m_fs.status(file);
-        if (status.exists && (!status.regular || status.readOnly)) {
+        if (status.mustNotReplace()) {
             m_messages.show(kMessageFileInUse);
             return false;
         }
