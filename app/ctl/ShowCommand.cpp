@@ -232,10 +232,6 @@ int run(int argc, char** argv) {
             return kExitUsage;
         }
     }
-    if (writeTo.empty() && argc > 1 && std::strcmp(argv[argc - 1], "--write") == 0) {
-        std::fprintf(stderr, "%s", kUsage);
-        return kExitUsage;
-    }
 
     settings::PosixFileSystem fs;
     settings::FilePrivateProfile profile(fs);

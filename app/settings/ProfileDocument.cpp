@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace tavrin::settings {
 
@@ -105,6 +106,10 @@ const ProfileDocument::Section* ProfileDocument::findSection(std::string_view na
     return nullptr;
 }
 
+ProfileDocument::Section* ProfileDocument::findSection(std::string_view name) {
+    return const_cast<Section*>(std::as_const(*this).findSection(name));
+}
+
 std::vector<std::string> ProfileDocument::sectionLines(std::string_view name) const {
     std::vector<std::string> lines;
     const Section* section = findSection(name);
@@ -135,13 +140,7 @@ bool ProfileDocument::writeString(std::string_view sectionName, std::string_view
     if (hasLineBreakOrNul(value))
         return false;
 
-    Section* section = nullptr;
-    for (Section& s : m_sections) {
-        if (s.named && s.name == sectionName) {
-            section = &s;
-            break;
-        }
-    }
+    Section* section = findSection(sectionName);
     if (section == nullptr) {
         Section added;
         added.named = true;

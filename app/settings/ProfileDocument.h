@@ -63,6 +63,7 @@ private:
     };
 
     const Section* findSection(std::string_view name) const;
+    Section* findSection(std::string_view name);
 
     std::vector<Section> m_sections;
 };
