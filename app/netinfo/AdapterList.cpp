@@ -1,6 +1,7 @@
 #include "AdapterList.h"
 
 #include "LinuxAdapterSource.h"
+#include "OvlankProtocol.h"
 
 #include <cstring>
 
@@ -64,13 +65,13 @@ int32_t AdapterList::indexByName(std::string_view name) const {
 }
 
 std::vector<uint8_t> AdapterList::localAddressListRecord() const {
-    const auto count = static_cast<uint32_t>(m_entries.size());
-    std::vector<uint8_t> out(4 + 4 * m_entries.size());
-    // Little-endian count, then the addresses exactly as held (network order).
-    for (size_t i = 0; i < 4; ++i)
-        out[i] = static_cast<uint8_t>(count >> (8 * i));
+    const ovlank::LocalAddressList head{static_cast<uint32_t>(m_entries.size())};
+    std::vector<uint8_t> out(ovlank::localAddressListSize(head.count));
+    std::memcpy(out.data(), &head, sizeof head);
+    // The addresses exactly as held: network order.
     for (size_t i = 0; i < m_entries.size(); ++i)
-        std::memcpy(out.data() + 4 + 4 * i, &m_entries[i].address, 4);
+        std::memcpy(out.data() + ovlank::kLocalAddressListHeadSize + 4 * i, &m_entries[i].address,
+                    4);
     return out;
 }
 

@@ -63,7 +63,6 @@ NetworkInfo::NetworkInfo(Messages& messages, Options options)
 NetworkInfo::NetworkInfo(Messages& messages, Parts parts, Options options)
     : m_parts(std::move(parts)), m_resolver(*m_parts.hostLookup, options.resolverPause),
       m_adapters(std::move(m_parts.adapterSource)) {
-    m_useOwnerSource = m_parts.ownerSource != nullptr;
     m_resolver.start(messages);
     m_adapters.rebuild();
 }
@@ -73,10 +72,9 @@ NetworkInfo::~NetworkInfo() {
 }
 
 void NetworkInfo::selectSource(const NetworkInfoSettings& settings) {
-    m_settings = &settings;
     // Linux counts as the newest system, so SYSTEM_CHECK has nothing to add: the
-    // owner table is used wherever the kernel offers it.
-    m_useOwnerSource = m_parts.ownerSource != nullptr;
+    // owner table is used wherever the kernel offers it (ownerSourceInUse).
+    m_settings = &settings;
 }
 
 bool NetworkInfo::refresh() {
@@ -85,7 +83,7 @@ bool NetworkInfo::refresh() {
     m_lastError.clear();
 
     TcpTableSource* source =
-        m_useOwnerSource ? m_parts.ownerSource.get() : m_parts.plainSource.get();
+        ownerSourceInUse() ? m_parts.ownerSource.get() : m_parts.plainSource.get();
     if (source == nullptr) {
         m_lastError = "no TCP table source";
         return false;

@@ -70,7 +70,7 @@ public:
     // Decides the table source once the settings are read, and keeps `settings` (it
     // must outlive this object) to read PORT_PROCESS_MAPPING at every refresh.
     void selectSource(const NetworkInfoSettings& settings);
-    bool ownerSourceInUse() const { return m_useOwnerSource; }
+    bool ownerSourceInUse() const { return m_parts.ownerSource != nullptr; }
 
     // Rebuilds the table: the previous table becomes the previous set, ages and the
     // last period's byte counts carry over by identity, and the process table is
@@ -108,7 +108,6 @@ private:
 
     Parts m_parts;
     const NetworkInfoSettings* m_settings = nullptr;
-    bool m_useOwnerSource = false;
     ConnectionSet m_current;
     ConnectionSet m_previous;
     std::vector<TcpRow> m_rows;

@@ -1,9 +1,12 @@
 #include "SocketOwnerIndex.h"
 
+#include "NumberText.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -17,16 +20,10 @@ namespace {
 // Longest text of a socket link: "socket:[" + 20 digits + "]".
 constexpr size_t kLinkBufferSize = 64;
 
-// Parses a whole decimal number of at most 10 digits that fits 32 bits; -1 otherwise.
+// A process or descriptor number: a whole decimal that fits 32 bits; -1 otherwise.
 int64_t parseProcessId(const char* name) {
-    int64_t value = 0;
-    size_t digits = 0;
-    for (; name[digits] != '\0'; ++digits) {
-        if (name[digits] < '0' || name[digits] > '9' || digits >= 10)
-            return -1;
-        value = value * 10 + (name[digits] - '0');
-    }
-    return digits == 0 || value > INT32_MAX ? -1 : value;
+    const std::optional<uint64_t> value = parseWholeDecimal(name);
+    return value && *value <= INT32_MAX ? static_cast<int64_t>(*value) : -1;
 }
 
 void descriptorFolder(int32_t pid, char (&path)[40]) {
