@@ -1,6 +1,6 @@
 // Runs the real tavrinctl commands on command files.
 #include "RunProcess.h"
-#include "TempDir.h"
+#include "TempFolder.h"
 #include "TestPaths.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +9,7 @@ namespace tavrin {
 
 TEST(CommandsCommand, ListsEveryCommandOrSaysWhyNot) {
     const std::string ctl = std::string(test::kBinDir) + "/tavrinctl";
-    test::TempDir dir;
+    test::TempFolder dir;
     const std::string file = dir.file("ExternalCommand.ini");
     test::writeBytes(file, "[External Command1]\r\n1,0,2,grep,grep -e a,b\r\n0,1,0,x,\r\n");
 

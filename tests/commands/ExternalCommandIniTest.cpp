@@ -1,7 +1,7 @@
 #include "ExternalCommandIni.h"
 #include "PosixFileSystem.h"
 #include "RecordingMessages.h"
-#include "TempDir.h"
+#include "TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@ using namespace tavrin::commands;
 using tavrin::settings::PosixFileSystem;
 using tavrin::test::readBytes;
 using tavrin::test::RecordingMessages;
-using tavrin::test::TempDir;
+using tavrin::test::TempFolder;
 using tavrin::test::writeBytes;
 
 namespace {
@@ -26,7 +26,7 @@ struct Store {
 } // namespace
 
 TEST(ExternalCommandIni, AMissingFileGivesTheDefaultSetAndSavingCreatesIt) {
-    TempDir dir;
+    TempFolder dir;
     const std::string path = dir.file("ExternalCommand.ini");
     Store store(path);
     EXPECT_EQ(store.ini.load(), 0);
@@ -52,7 +52,7 @@ TEST(ExternalCommandIni, AMissingFileGivesTheDefaultSetAndSavingCreatesIt) {
 }
 
 TEST(ExternalCommandIni, ReadsLinesFieldByField) {
-    TempDir dir;
+    TempFolder dir;
     const std::string path = dir.file("ExternalCommand.ini");
     writeBytes(path, "[External Command1]\r\n"
                      "1,0,2,grep,grep -e a,b -e c\r\n"    // commas in the command line
@@ -73,7 +73,7 @@ TEST(ExternalCommandIni, ReadsLinesFieldByField) {
 }
 
 TEST(ExternalCommandIni, AHeaderOnlyFileIsAnEmptyListAndAWindowsFileIsConverted) {
-    TempDir dir;
+    TempFolder dir;
     const std::string path = dir.file("ExternalCommand.ini");
     writeBytes(path, "[External Command1]\r\n");
     Store store(path);
@@ -91,7 +91,7 @@ TEST(ExternalCommandIni, AHeaderOnlyFileIsAnEmptyListAndAWindowsFileIsConverted)
 }
 
 TEST(ExternalCommandIni, EditsKeepOrderAndRefuseWhatWouldBreakTheFile) {
-    TempDir dir;
+    TempFolder dir;
     Store store(dir.file("ExternalCommand.ini"));
     const ExternalCommand a{1, 0, "a", "echo a", 1};
     const ExternalCommand b{0, 0, "b", "echo b,c", 1};
@@ -120,7 +120,7 @@ TEST(ExternalCommandIni, EditsKeepOrderAndRefuseWhatWouldBreakTheFile) {
 }
 
 TEST(ExternalCommandIni, CountsAndMenuEntriesFollowTargetAndMenuFlag) {
-    TempDir dir;
+    TempFolder dir;
     Store store(dir.file("ExternalCommand.ini"));
     store.ini.load(); // the default set
     EXPECT_EQ(store.ini.count(kTargetAny), 8);
@@ -147,7 +147,7 @@ TEST(ExternalCommandIni, CountsAndMenuEntriesFollowTargetAndMenuFlag) {
 }
 
 TEST(ExternalCommandIni, AFailedSaveShowsThePathAndKeepsFileAndList) {
-    TempDir dir;
+    TempFolder dir;
     const std::string path = dir.file("ExternalCommand.ini");
     writeBytes(path, "[External Command1]\n1,0,1,old,echo old\n");
     Store store(path);
@@ -167,7 +167,7 @@ TEST(ExternalCommandIni, AFailedSaveShowsThePathAndKeepsFileAndList) {
 }
 
 TEST(ExternalCommandIni, AFileThatCannotBeReadIsNeverOverwritten) {
-    TempDir dir;
+    TempFolder dir;
     const std::string path = dir.file("ExternalCommand.ini");
     ASSERT_EQ(::mkdir(path.c_str(), 0755), 0);
     Store store(path);

@@ -81,7 +81,7 @@ public:
           m_adapters(std::make_unique<FixedAdapters>(m_adapterRows)),
           m_network(m_messages, networkParts(std::move(table)), {}),
           m_commands(m_files, m_messages) {
-        enter(m_folder.path());
+        tavrin::test::enter(m_folder.path());
         m_folder.write("Ovlank", ""); // the daemon file the bring-up looks for
     }
 
@@ -113,8 +113,8 @@ public:
         return m_engine.engine().decidePacket(packet.build()) == ovlank::Verdict::Forward;
     }
 
-    CurrentFolderGuard m_guard;
-    TempFolder m_folder;
+    tavrin::test::CurrentFolderGuard m_guard;
+    tavrin::test::TempFolder m_folder;
     tavrin::test::RecordingMessages m_messages;
     RecordingView m_view;
     ScriptedManager m_manager;

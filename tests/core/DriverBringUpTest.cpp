@@ -33,7 +33,7 @@ class DriverBringUpTest : public ::testing::Test {
 protected:
     DriverBringUpTest() {
         m_program.write("Ovlank", "#!/bin/sh\n");
-        test::enter(m_current.path());
+        tavrin::test::enter(m_current.path());
     }
     bool bringUp(bool keep = false) {
         DriverServiceSetup ipSetup{m_ipManager, m_ipOpener, m_messages, "/run/t/", "", {}};
@@ -44,9 +44,9 @@ protected:
         return bringUpDrivers(*m_ipFilter, *m_ovlank, m_messages, {keep, m_program.path()});
     }
 
-    test::CurrentFolderGuard m_guard;
-    test::TempFolder m_current;
-    test::TempFolder m_program;
+    tavrin::test::CurrentFolderGuard m_guard;
+    tavrin::test::TempFolder m_current;
+    tavrin::test::TempFolder m_program;
     tavrin::test::RecordingMessages m_messages;
     test::ScriptedManager m_ipManager;
     test::ScriptedManager m_manager;
@@ -60,7 +60,7 @@ TEST_F(DriverBringUpTest, StartsBothServicesChecksTheVersionAndResetsTheDaemon) 
     ASSERT_TRUE(bringUp());
     EXPECT_TRUE(m_messages.texts().empty());
     // The daemon is not in the starting folder, so the program's own folder is current.
-    EXPECT_EQ(test::currentFolder(), m_program.path());
+    EXPECT_EQ(tavrin::test::currentFolder(), m_program.path());
     EXPECT_EQ(m_ipManager.calls(), (Strings{"openManager", "create IpFilterDriver", "openManager",
                                             "open IpFilterDriver", "start IpFilterDriver"}));
     EXPECT_EQ(m_ipManager.lastConfig().executable, kIpFilterDriverFile);
@@ -84,13 +84,13 @@ TEST_F(DriverBringUpTest, StartsBothServicesChecksTheVersionAndResetsTheDaemon) 
 TEST_F(DriverBringUpTest, TheFolderIsKeptWhenTheDaemonIsThereOrWhenAsked) {
     m_current.write("Ovlank", "#!/bin/sh\n");
     ASSERT_TRUE(bringUp());
-    EXPECT_EQ(test::currentFolder(), m_current.path());
+    EXPECT_EQ(tavrin::test::currentFolder(), m_current.path());
     EXPECT_EQ(m_manager.lastConfig().executable, m_current / "Ovlank");
 
-    test::TempFolder empty;
-    test::enter(empty.path());
+    tavrin::test::TempFolder empty;
+    tavrin::test::enter(empty.path());
     ASSERT_TRUE(bringUp(true));
-    EXPECT_EQ(test::currentFolder(), empty.path());
+    EXPECT_EQ(tavrin::test::currentFolder(), empty.path());
     EXPECT_EQ(m_manager.lastConfig().executable, m_program / "Ovlank");
 }
 
@@ -140,8 +140,8 @@ TEST_F(DriverBringUpTest, ADaemonThatWouldNotStartIsRegisteredAfreshOnce) {
 }
 
 TEST_F(DriverBringUpTest, AMissingDaemonFileEndsWithMinusFour) {
-    test::TempFolder elsewhere;
-    test::enter(m_current.path());
+    tavrin::test::TempFolder elsewhere;
+    tavrin::test::enter(m_current.path());
     DriverServiceSetup ipSetup{m_ipManager, m_ipOpener, m_messages, "/run/t/", "", {}};
     DriverServiceSetup ovSetup{m_manager, m_opener, m_messages, "/run/t/", elsewhere.path(), {}};
     DriverService ipFilter(ipSetup);

@@ -11,10 +11,10 @@
 namespace tavrin::core {
 namespace {
 
+using tavrin::test::TempFolder;
 using test::ScriptedDevice;
 using test::ScriptedManager;
 using test::ScriptedOpener;
-using test::TempFolder;
 using Strings = std::vector<std::string>;
 
 class DriverServiceTest : public ::testing::Test {
@@ -30,11 +30,11 @@ protected:
     tavrin::test::RecordingMessages m_messages;
     TempFolder m_current;
     TempFolder m_system;
-    test::CurrentFolderGuard m_guard;
+    tavrin::test::CurrentFolderGuard m_guard;
 };
 
 TEST_F(DriverServiceTest, InitializeLooksForTheDriverFileHereThenInTheSystemFolder) {
-    test::enter(m_current.path());
+    tavrin::test::enter(m_current.path());
     DriverService service(setup());
 
     EXPECT_EQ(service.Initialize("Ovlank", {}, {}), kServiceNoDriverFile);
@@ -51,7 +51,7 @@ TEST_F(DriverServiceTest, InitializeLooksForTheDriverFileHereThenInTheSystemFold
     ASSERT_EQ(::rmdir((m_current / "Ovlank").c_str()), 0);
     placeDaemon(m_current);
     ASSERT_EQ(service.Initialize("Ovlank", {}, {}), kServiceOk);
-    EXPECT_EQ(service.driverFilePath(), test::currentFolder() + "/Ovlank");
+    EXPECT_EQ(service.driverFilePath(), tavrin::test::currentFolder() + "/Ovlank");
 
     // A given file path is taken as it stands, existing or not.
     ASSERT_EQ(service.Initialize("IpFilterDriver", "nowhere/IpFltDrv", {}), kServiceOk);

@@ -17,7 +17,7 @@ TEST(ProcessControl, CommandsRunWithoutAShellAndReportTheirStatus) {
     EXPECT_EQ(runCommand({"true"}, error), 0);
     EXPECT_EQ(runCommand({"sh", "-c", "exit 3"}, error), 3);
     // Arguments reach the program as they are, never through a shell.
-    test::TempFolder folder;
+    tavrin::test::TempFolder folder;
     EXPECT_EQ(runCommand({"touch", folder / "a b;c"}, error), 0);
     EXPECT_EQ(::access((folder / "a b;c").c_str(), F_OK), 0);
 
@@ -29,7 +29,7 @@ TEST(ProcessControl, CommandsRunWithoutAShellAndReportTheirStatus) {
 }
 
 TEST(ProcessControl, DetachedProcessesGetTheirOwnSessionAndDefaultSignals) {
-    test::TempFolder folder;
+    tavrin::test::TempFolder folder;
     const int out = ::open((folder / "out").c_str(), O_WRONLY | O_CREAT, 0600);
     ASSERT_GE(out, 0);
     // Block and ignore SIGTERM here: the child must get neither.

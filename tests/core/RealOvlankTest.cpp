@@ -28,9 +28,9 @@ std::string chainPrefix() {
 TEST(RealOvlank, BroughtUpResetDrivenAndAtTheEndStoppedWithItsChains) {
     TestHosts hosts("core");
     ASSERT_TRUE(hosts.ready()) << hosts.problem();
-    test::TempFolder runtime;
-    test::CurrentFolderGuard guard;
-    test::enter(runtime.path()); // no daemon here: the program's own folder is used
+    tavrin::test::TempFolder runtime;
+    tavrin::test::CurrentFolderGuard guard;
+    tavrin::test::enter(runtime.path()); // no daemon here: the program's own folder is used
     tavrin::test::RecordingMessages messages;
     pid_t daemon = 0;
 
@@ -50,7 +50,7 @@ TEST(RealOvlank, BroughtUpResetDrivenAndAtTheEndStoppedWithItsChains) {
         ASSERT_TRUE(
             bringUpDrivers(ipFilter, ovlankService, messages, {false, tavrin::test::kBinDir}))
             << ::testing::PrintToString(messages.texts());
-        EXPECT_EQ(test::currentFolder(), tavrin::test::kBinDir);
+        EXPECT_EQ(tavrin::test::currentFolder(), tavrin::test::kBinDir);
         ServiceFolder::Record record;
         ASSERT_TRUE(parseServiceRecord(runtime.read("services/Ovlank"), record));
         daemon = record.pid;

@@ -168,9 +168,9 @@ protected:
     }
 
     TestHosts m_hosts{"core"};
-    test::TempFolder m_files;
-    test::TempFolder m_runtime;
-    test::TempFolder m_logs;
+    tavrin::test::TempFolder m_files;
+    tavrin::test::TempFolder m_runtime;
+    tavrin::test::TempFolder m_logs;
 };
 
 TEST_F(RunTest, DropsAUdpPortAndNewTcpConnectionsUntilTheProgramEnds) {
@@ -296,7 +296,7 @@ TEST_F(RunTest, ASecondStartFindsTheFirstAndLeaves) {
 
 TEST_F(RunTest, BringUpFailuresAreReportedAndEndTheProgram) {
     // No daemon beside a copy of the program, none in its folder.
-    test::TempFolder alone;
+    tavrin::test::TempFolder alone;
     const std::string copy = alone / "tavrinctl";
     std::filesystem::copy_file(kTavrinctl, copy);
     {
@@ -311,7 +311,7 @@ TEST_F(RunTest, BringUpFailuresAreReportedAndEndTheProgram) {
     }
     // Not root.
     {
-        test::TempFolder home;
+        tavrin::test::TempFolder home;
         ASSERT_EQ(::chown(home.path().c_str(), 65534, 65534), 0);
         Program p({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", kTavrinctl, "run",
                    "--dir", home.path(), "--runtime-dir", m_runtime.path()},

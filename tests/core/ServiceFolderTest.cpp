@@ -41,7 +41,7 @@ protected:
         return link && link->control(ovlank::GET_VERSION, {}, version).has_value();
     }
 
-    test::TempFolder m_root;
+    tavrin::test::TempFolder m_root;
     SocketDeviceOpener m_opener{std::chrono::seconds(2)};
     ServiceFolder m_services;
 };
@@ -196,7 +196,7 @@ protected:
     RealBringUpTest() : m_services(m_root / "services", m_opener, {3000ms, 2000ms}) {
         m_services.addSystemService(kIpFilterDriverName, m_facility);
         EXPECT_EQ(::symlink(STANDIN_DAEMON, (m_program / "Ovlank").c_str()), 0);
-        test::enter(m_root.path());
+        tavrin::test::enter(m_root.path());
     }
     bool bringUp(Strings arguments) {
         DriverServiceSetup ipSetup{m_services, m_facility, m_messages, m_root.path() + "/", "", {}};
@@ -211,9 +211,9 @@ protected:
         m_ipFilter.reset();
     }
 
-    test::CurrentFolderGuard m_guard;
-    test::TempFolder m_root;
-    test::TempFolder m_program;
+    tavrin::test::CurrentFolderGuard m_guard;
+    tavrin::test::TempFolder m_root;
+    tavrin::test::TempFolder m_program;
     SocketDeviceOpener m_opener{std::chrono::seconds(2)};
     QueueFacility m_facility;
     ServiceFolder m_services;

@@ -13,7 +13,7 @@ namespace tavrin::core {
 namespace {
 
 TEST(SingleInstance, ASecondStartFindsTheFirstAndAsksItToShowItsWindow) {
-    test::TempFolder folder;
+    tavrin::test::TempFolder folder;
     const std::string runtime = folder / "run";
     SingleInstance first(runtime, "Tavrin");
     ASSERT_EQ(first.acquire(), SingleInstance::Result::First) << first.error();
@@ -47,7 +47,7 @@ TEST(SingleInstance, ASecondStartFindsTheFirstAndAsksItToShowItsWindow) {
 }
 
 TEST(SingleInstance, TheLockEndsWithTheInstanceAndAStaleSocketIsReplaced) {
-    test::TempFolder folder;
+    tavrin::test::TempFolder folder;
     const std::string runtime = folder / "run";
     {
         SingleInstance first(runtime, "Tavrin");
@@ -64,7 +64,7 @@ TEST(SingleInstance, TheLockEndsWithTheInstanceAndAStaleSocketIsReplaced) {
 }
 
 TEST(SingleInstance, AFolderSomeoneCouldHavePlantedIsRefused) {
-    test::TempFolder folder;
+    tavrin::test::TempFolder folder;
     ASSERT_EQ(::symlink(folder.path().c_str(), (folder / "link").c_str()), 0);
     SingleInstance viaLink(folder / "link", "Tavrin");
     EXPECT_EQ(viaLink.acquire(), SingleInstance::Result::Failed);

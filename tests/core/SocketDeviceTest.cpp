@@ -73,7 +73,7 @@ void answer(int fd, Seen& seen, ovlank::NtStatus status, std::vector<uint8_t> ou
 }
 
 TEST(SocketDevice, OneRequestIsOneRoundTripInTheWireFormat) {
-    test::TempFolder folder;
+    tavrin::test::TempFolder folder;
     const std::string path = folder / "dev";
     Seen first;
     Seen second;
@@ -107,7 +107,7 @@ TEST(SocketDevice, OneRequestIsOneRoundTripInTheWireFormat) {
 }
 
 TEST(SocketDevice, AMalformedOrMissingReplyEndsTheLink) {
-    test::TempFolder folder;
+    tavrin::test::TempFolder folder;
     SocketDeviceOpener opener(std::chrono::seconds(5));
     std::string error;
     std::array<uint8_t, 4> output{};
@@ -151,7 +151,7 @@ TEST(SocketDevice, AMalformedOrMissingReplyEndsTheLink) {
 }
 
 TEST(SocketDevice, InputBeyondTheFrameLimitIsRefusedWithoutLosingTheLink) {
-    test::TempFolder folder;
+    tavrin::test::TempFolder folder;
     const std::string path = folder / "dev";
     Seen seen;
     Peer peer(path, [&](int fd) { answer(fd, seen, ovlank::STATUS_SUCCESS, {}, 0); });

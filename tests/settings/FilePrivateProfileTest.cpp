@@ -1,6 +1,6 @@
 #include "FilePrivateProfile.h"
 #include "PosixFileSystem.h"
-#include "TempDir.h"
+#include "TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 
 using namespace tavrin::settings;
 using tavrin::test::readBytes;
-using tavrin::test::TempDir;
+using tavrin::test::TempFolder;
 using tavrin::test::writeBytes;
 
 namespace {
@@ -35,7 +35,7 @@ std::vector<std::string> lines(PrivateProfile& profile, const std::string& secti
 } // namespace
 
 TEST(FilePrivateProfile, ReadsAMissingFileAsEmptyAndACp932FileAsText) {
-    TempDir dir;
+    TempFolder dir;
     PosixFileSystem fs;
     FilePrivateProfile profile(fs);
     std::vector<char> buffer(16);
@@ -56,7 +56,7 @@ TEST(FilePrivateProfile, ReadsAMissingFileAsEmptyAndACp932FileAsText) {
 }
 
 TEST(FilePrivateProfile, KeepsWritesUntilFlushAndReadsThemBefore) {
-    TempDir dir;
+    TempFolder dir;
     PosixFileSystem fs;
     FilePrivateProfile profile(fs);
     const std::string file = dir.file("Setting.ini");
@@ -86,7 +86,7 @@ TEST(FilePrivateProfile, KeepsWritesUntilFlushAndReadsThemBefore) {
 }
 
 TEST(FilePrivateProfile, NeverReplacesAProtectedOrUnreadableFile) {
-    TempDir dir;
+    TempFolder dir;
     PosixFileSystem fs;
     FilePrivateProfile profile(fs);
 

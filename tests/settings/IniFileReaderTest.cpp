@@ -1,6 +1,6 @@
 #include "IniFileReader.h"
 #include "SettingsTestSupport.h"
-#include "TempDir.h"
+#include "TempFolder.h"
 #include "TestPaths.h"
 
 #include <gtest/gtest.h>
@@ -158,7 +158,7 @@ TEST(IniFileReader, UnderstandsTheOldestFormat) {
     EXPECT_EQ(fourth.otherIpMask, 0u);
 
     // The mark belongs to that file: the next file reads its masks as written.
-    TempDir dir;
+    TempFolder dir;
     writeBytes(dir.file("Setting.ini"), "[PacketFilter1]\nOTHER_IP_MASK=255.255.255.0\n");
     const ReadResult next = readSettings(dir.file("Setting.ini"), *adapters);
     EXPECT_EQ(next.model.PacketFilterAt(0)->otherIpMask, ip("255.255.255.0"));
@@ -178,7 +178,7 @@ TEST(IniFileReader, ReadsAWindowsFileInCp932) {
 
 TEST(IniFileReader, FailsQuietlyWithoutAFileOrSections) {
     const auto adapters = sampleAdapters();
-    TempDir dir;
+    TempFolder dir;
     ReadResult r = readSettings(dir.file("missing.ini"), *adapters);
     EXPECT_FALSE(r.ok);
     EXPECT_TRUE(r.messages.empty());
@@ -195,7 +195,7 @@ TEST(IniFileReader, FailsQuietlyWithoutAFileOrSections) {
 
 TEST(IniFileReader, ReadsPastTheOriginalTableSizesAndCutsPortListsAtSixteen) {
     const auto adapters = sampleAdapters();
-    TempDir dir;
+    TempFolder dir;
     std::string text = "[Common Settings]\nNOT_SHOW_MESSAGE=0,1,1,1,1\n";
     // 100 packet and 100 dynamic filters: far more than 65 sections.
     for (int i = 1; i <= 100; ++i) {
@@ -235,7 +235,7 @@ TEST(IniFileReader, ReadsPastTheOriginalTableSizesAndCutsPortListsAtSixteen) {
 
 TEST(IniFileReader, KeepsIdsUniqueAndWithinRange) {
     const auto adapters = sampleAdapters();
-    TempDir dir;
+    TempFolder dir;
     writeBytes(dir.file("ids.ini"), "[PacketFilter1]\nID=3\n[PacketFilter2]\nID=3\n"
                                     "[PacketFilter3]\nID=64\n[PacketFilter4]\nID=-2\n"
                                     "[PacketFilter5]\nID=63\n");

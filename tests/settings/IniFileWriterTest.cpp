@@ -1,6 +1,6 @@
 #include "IniFileWriter.h"
 #include "SettingsTestSupport.h"
-#include "TempDir.h"
+#include "TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -52,7 +52,7 @@ TEST(IniFileWriter, WritesFilterKeysInOrderWithTrueAndFalse) {
     model.AddDynamicFilter(d);
     model.AddDynamicFilter(DynamicFilter{});
 
-    TempDir dir;
+    TempFolder dir;
     const std::string file = dir.file("Setting.ini");
     ASSERT_TRUE(writeSettings(model, file, *adapters));
     EXPECT_EQ(readBytes(file).rfind("[Common Settings]\nINI_FILE_VERSION=1300\n", 0), 0u);
@@ -109,7 +109,7 @@ TEST(IniFileWriter, WritesFilterKeysInOrderWithTrueAndFalse) {
 
 TEST(IniFileWriter, CommonOnlyLeavesFilterSectionsAsTheyAre) {
     const auto adapters = sampleAdapters();
-    TempDir dir;
+    TempFolder dir;
     const std::string file = dir.file("Setting.ini");
     const std::string filters = "[PacketFilter1]\nFILTER_NAME=one\n; hand comment\n\n"
                                 "[PacketFilter2]\nFILTER_NAME=two\n\n"
@@ -281,7 +281,7 @@ private:
 
 TEST(IniFileWriter, EveryFieldSurvivesAWriteAndARead) {
     const auto adapters = sampleAdapters();
-    TempDir dir;
+    TempFolder dir;
     const std::string file = dir.file("Setting.ini");
     for (uint32_t seed = 1; seed <= 60; ++seed) {
         RandomModel random(seed);

@@ -6,7 +6,7 @@
 #include "RecordingMessages.h"
 #include "SaveTestSupport.h"
 #include "SettingsSaver.h"
-#include "TempDir.h"
+#include "TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -87,7 +87,7 @@ bool SaveOnMounts::s_ready = false;
 } // namespace
 
 TEST_F(SaveOnMounts, AFullDiskKeepsTheOldFilesAndSaysSo) {
-    TempDir dir;
+    TempFolder dir;
     ASSERT_EQ(::mount("tavrin-settings", dir.path().c_str(), "tmpfs", 0, "size=256k,mode=0755"), 0);
     Unmount unmount(dir.path());
     const std::string file = dir.file("Setting.ini");
@@ -134,7 +134,7 @@ TEST_F(SaveOnMounts, AFullDiskKeepsTheOldFilesAndSaysSo) {
 }
 
 TEST_F(SaveOnMounts, AReadOnlyFolderKeepsTheOldFilesAndSaysSo) {
-    TempDir dir;
+    TempFolder dir;
     const std::string file = dir.file("Setting.ini");
     const std::string commands = dir.file("ExternalCommand.ini");
     writeBytes(file, kOld);

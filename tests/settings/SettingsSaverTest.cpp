@@ -5,7 +5,7 @@
 #include "RecordingMessages.h"
 #include "SaveTestSupport.h"
 #include "SettingsTestSupport.h"
-#include "TempDir.h"
+#include "TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -31,7 +31,7 @@ const std::vector<Entry> kNew = {
 } // namespace
 
 TEST(SettingsSaver, FullSaveReplacesTheFileAndKeepsThePreviousOne) {
-    TempDir dir;
+    TempFolder dir;
     const std::string file = dir.file("Setting.ini");
     writeBytes(file, kOld);
     writeBytes(file + ".autobak", kOlder);
@@ -48,7 +48,7 @@ TEST(SettingsSaver, FullSaveReplacesTheFileAndKeepsThePreviousOne) {
 }
 
 TEST(SettingsSaver, OptionsOnlySaveLeavesFilterSectionsAlone) {
-    TempDir dir;
+    TempFolder dir;
     const std::string file = dir.file("Setting.ini");
     writeBytes(file, kOld);
 
@@ -60,7 +60,7 @@ TEST(SettingsSaver, OptionsOnlySaveLeavesFilterSectionsAlone) {
 }
 
 TEST(SettingsSaver, CreatesAMissingFileWithoutABackup) {
-    TempDir dir;
+    TempFolder dir;
     const std::string file = dir.file("Setting.ini");
     for (SaveKind kind : {SaveKind::OptionsOnly, SaveKind::Full}) {
         ::unlink(file.c_str());
@@ -72,7 +72,7 @@ TEST(SettingsSaver, CreatesAMissingFileWithoutABackup) {
 }
 
 TEST(SettingsSaver, AnEmptyFileDoesNotPushOutTheBackup) {
-    TempDir dir;
+    TempFolder dir;
     const std::string file = dir.file("Setting.ini");
     writeBytes(file, "");
     writeBytes(file + ".autobak", kOld);
@@ -81,7 +81,7 @@ TEST(SettingsSaver, AnEmptyFileDoesNotPushOutTheBackup) {
 }
 
 TEST(SettingsSaver, AProtectedFileIsReportedAndKept) {
-    TempDir dir;
+    TempFolder dir;
     const std::string file = dir.file("Setting.ini");
     writeBytes(file, kOld);
     ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
@@ -98,7 +98,7 @@ TEST(SettingsSaver, AProtectedFileIsReportedAndKept) {
 }
 
 TEST(SettingsSaver, AFailedWriteShowsTheMessageAndKeepsTheOldFile) {
-    TempDir dir;
+    TempFolder dir;
     const std::string file = dir.file("Setting.ini");
     writeBytes(file, kOld);
     // A key the profile refuses makes the write step fail after other keys went in.
@@ -112,7 +112,7 @@ TEST(SettingsSaver, AFailedWriteShowsTheMessageAndKeepsTheOldFile) {
 }
 
 TEST(SettingsSaver, AFileThatCannotBeReadStopsTheSaveBeforeAnythingIsWritten) {
-    TempDir dir;
+    TempFolder dir;
     const std::string file = dir.file("Setting.ini");
     ASSERT_EQ(::mkdir(file.c_str(), 0755), 0);
     const SaveRun run = saveEntries(SaveKind::Full, file, kNew);
@@ -125,7 +125,7 @@ TEST(SettingsSaver, AFileThatCannotBeReadStopsTheSaveBeforeAnythingIsWritten) {
 // the settings file is then the old one or the new one in full, never a mix.
 TEST(SettingsSaver, DeathAtAnyStepLeavesTheOldOrTheNewFileWhole) {
     for (SaveKind kind : {SaveKind::Full, SaveKind::OptionsOnly}) {
-        TempDir reference;
+        TempFolder reference;
         const std::string referenceFile = reference.file("Setting.ini");
         writeBytes(referenceFile, kOld);
         ASSERT_TRUE(saveEntries(kind, referenceFile, kNew).ok);
@@ -135,7 +135,7 @@ TEST(SettingsSaver, DeathAtAnyStepLeavesTheOldOrTheNewFileWhole) {
         bool completed = false;
         int deaths = 0;
         for (int dieAt = 0; dieAt < 200 && !completed; ++dieAt) {
-            TempDir dir;
+            TempFolder dir;
             const std::string file = dir.file("Setting.ini");
             writeBytes(file, kOld);
             writeBytes(file + ".autobak", kOlder);
@@ -209,7 +209,7 @@ tavrin::PacketFilter namedFilter(const char* name) {
 } // namespace
 
 TEST(SettingsSaver, SavesTheEditedSettingsAndTheCommands) {
-    TempDir dir;
+    TempFolder dir;
     const std::string file = dir.file("Setting.ini");
     const std::string commandFile = dir.file("ExternalCommand.ini");
     IniFileObject edited;
@@ -246,7 +246,7 @@ TEST(SettingsSaver, SavesTheEditedSettingsAndTheCommands) {
 }
 
 TEST(SettingsSaver, AStoppedSaveLeavesTheCommandFileAloneAFailedWriteDoesNot) {
-    TempDir dir;
+    TempFolder dir;
     const std::string file = dir.file("Setting.ini");
     const std::string commandFile = dir.file("ExternalCommand.ini");
     writeBytes(file, kOld);

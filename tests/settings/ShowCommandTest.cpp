@@ -1,6 +1,6 @@
 // Runs the real tavrinctl show on settings files.
 #include "RunProcess.h"
-#include "TempDir.h"
+#include "TempFolder.h"
 #include "TestPaths.h"
 
 #include <gtest/gtest.h>
@@ -50,7 +50,7 @@ TEST(ShowCommand, PrintsOptionsFiltersAndRules) {
 }
 
 TEST(ShowCommand, PrintsJsonAndWritesTheModelBack) {
-    test::TempDir dir;
+    test::TempFolder dir;
     const std::string out = dir.file("out.ini");
     auto r = tavrinctl({"show", "--json", "--write", out, dataFile("windows_cp932.ini")});
     EXPECT_EQ(r.exitStatus, 0) << r.err;
@@ -70,7 +70,7 @@ TEST(ShowCommand, PrintsJsonAndWritesTheModelBack) {
 }
 
 TEST(ShowCommand, ReportsWhatCannotBeReadOrWritten) {
-    test::TempDir dir;
+    test::TempFolder dir;
     auto r = tavrinctl({"show", dir.file("missing.ini")});
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.out, "");
