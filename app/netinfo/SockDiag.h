@@ -39,7 +39,8 @@ struct DiagBatchResult {
 // are IPv4-mapped (the remote one may be :: while listening) or that listen on ::
 // without IPV6_V6ONLY. Other IPv6 sockets and messages of other requests are
 // skipped. A message that claims more bytes than the datagram holds, a payload too
-// short for its type, or malformed attributes fail with EPROTO.
+// short for its type, or attributes of a listener on :: that do not fit its message
+// fail with EPROTO.
 DiagBatchResult parseTcpDumpBatch(std::span<const unsigned char> datagram, uint32_t sequence,
                                   std::vector<DiagTcpSocket>& out);
 
