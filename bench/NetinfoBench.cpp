@@ -6,6 +6,9 @@
 //   warm     a refresh when nothing changed since the last
 //   changed  a refresh after one holder opened one more connection (its
 //            descriptors are read again)
+//   churn    a refresh while another process keeps replacing one of its 64
+//            connections every millisecond (a server's ordinary turnover: most of
+//            the sockets it shows are closed before their owner is looked for)
 //   ss       ss -tanp listing the same table, output discarded
 // Usage (root): netinfo_bench [N ...]   default 1000 10000
 #include "Messages.h"
@@ -56,16 +59,34 @@ void enterOwnNamespace() {
     ::close(fd);
 }
 
-int connectPair(int listener, uint16_t port) {
-    const int client = ::socket(AF_INET, SOCK_STREAM, 0);
+// A listener on 127.0.0.1 with its port in `port`; -1 on failure.
+int listenOnLoopback(uint16_t& port) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    if (listener < 0 ||
+        ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        ::listen(listener, 4096) != 0 ||
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        return -1;
+    port = ntohs(address.sin_port);
+    return listener;
+}
+
+// Connects to the listener and accepts: both ends in `ends`. False on failure.
+bool connectPair(int listener, uint16_t port, int (&ends)[2]) {
+    ends[0] = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(port);
-    if (client < 0 ||
-        ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0)
-        return -1;
-    return ::accept(listener, nullptr, nullptr) < 0 ? -1 : 0;
+    if (ends[0] < 0 ||
+        ::connect(ends[0], reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0)
+        return false;
+    ends[1] = ::accept(listener, nullptr, nullptr);
+    return ends[1] >= 0;
 }
 
 // A process holding `count` loopback connections (both ends). Answers 'r' when
@@ -80,6 +101,17 @@ struct Holder {
 // earlier one's pipe open, or that one never sees its end.
 std::vector<int> g_parentEnds;
 
+// In a child just forked: lets go of the parent's pipe ends and listens on
+// 127.0.0.1, or ends the child.
+int childListener(uint16_t& port) {
+    for (const int fd : g_parentEnds)
+        ::close(fd);
+    const int listener = listenOnLoopback(port);
+    if (listener < 0)
+        ::_exit(2);
+    return listener;
+}
+
 Holder startHolder(int count) {
     int down[2];
     int up[2];
@@ -90,26 +122,17 @@ Holder startHolder(int count) {
     if (holder.pid == 0) {
         ::close(down[1]);
         ::close(up[0]);
-        for (const int fd : g_parentEnds)
-            ::close(fd);
-        const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof(address);
-        if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-            ::listen(listener, 4096) != 0 ||
-            ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            ::_exit(2);
-        const uint16_t port = ntohs(address.sin_port);
+        uint16_t port = 0;
+        const int listener = childListener(port);
+        int ends[2];
         for (int i = 0; i < count; ++i) {
-            if (connectPair(listener, port) != 0)
+            if (!connectPair(listener, port, ends))
                 ::_exit(3);
         }
         char c = 'r';
         (void)!::write(up[1], &c, 1);
         while (::read(down[0], &c, 1) == 1) {
-            if (c == 'c' && connectPair(listener, port) != 0)
+            if (c == 'c' && !connectPair(listener, port, ends))
                 ::_exit(4);
             (void)!::write(up[1], &c, 1);
         }
@@ -134,6 +157,44 @@ void stopHolder(Holder& holder) {
     ::close(holder.fromHolder);
     int status = 0;
     ::waitpid(holder.pid, &status, 0);
+}
+
+constexpr int kChurnRing = 64;
+
+// A process holding a ring of kChurnRing loopback connections, replacing the oldest
+// every millisecond until killed. Returns once the ring is full.
+pid_t startChurner() {
+    int up[2];
+    if (::pipe(up) != 0)
+        die("pipe");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(up[0]);
+        uint16_t port = 0;
+        const int listener = childListener(port);
+        int ring[kChurnRing][2];
+        for (unsigned i = 0;; ++i) {
+            int(&slot)[2] = ring[i % kChurnRing];
+            if (i >= kChurnRing) {
+                ::close(slot[0]);
+                ::close(slot[1]);
+            }
+            if (!connectPair(listener, port, slot))
+                ::_exit(3);
+            if (i + 1 == kChurnRing) {
+                char c = 'r';
+                (void)!::write(up[1], &c, 1);
+                ::close(up[1]);
+            }
+            ::usleep(1000);
+        }
+    }
+    ::close(up[1]);
+    char c = 0;
+    if (::read(up[0], &c, 1) != 1 || c != 'r')
+        die("churner did not start");
+    ::close(up[0]);
+    return pid;
 }
 
 double millisecondsSince(Clock::time_point start) {
@@ -233,6 +294,19 @@ void runSize(int connections) {
         changed.push_back(millisecondsSince(start));
     }
 
+    // Refreshes a quarter second apart: each finds the ring replaced since the last.
+    const pid_t churner = startChurner();
+    info.refresh();
+    std::vector<double> churn;
+    for (int i = 0; i < kRuns; ++i) {
+        ::usleep(250000);
+        start = Clock::now();
+        info.refresh();
+        churn.push_back(millisecondsSince(start));
+    }
+    ::kill(churner, SIGKILL);
+    ::waitpid(churner, nullptr, 0);
+
     const int devNull = ::open("/dev/null", O_WRONLY);
     std::vector<double> ss;
     for (int i = 0; i < kRuns; ++i)
@@ -241,9 +315,10 @@ void runSize(int connections) {
     const size_t ssOwned = ssOwnedRows();
 
     const double ssTime = median(ss);
-    std::printf("%11d %9zu %9.1f %9.1f %9.1f %9.1f %10.2f %10.2f %10.2f\n", connections,
-                established, cold, median(warm), median(changed), ssTime, cold / ssTime,
-                median(warm) / ssTime, median(changed) / ssTime);
+    std::printf("%11d %9zu %9.1f %9.1f %9.1f %9.1f %9.1f %10.2f %10.2f %10.2f %10.2f\n",
+                connections, established, cold, median(warm), median(changed), median(churn),
+                ssTime, cold / ssTime, median(warm) / ssTime, median(changed) / ssTime,
+                median(churn) / ssTime);
     std::fflush(stdout);
     if (established != expectedSockets || owned != expectedSockets || ssOwned < expectedSockets) {
         std::fprintf(stderr,
@@ -269,8 +344,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: netinfo_bench [N ...] with %d <= N <= 100000\n", kHolders);
         return 2;
     }
-    // Each holder keeps both ends of its connections open.
-    const rlim_t files = static_cast<rlim_t>(2 * largest / kHolders + 2 * kRuns + 64);
+    // Each holder keeps both ends of its connections open, and so does the churner.
+    const rlim_t files =
+        static_cast<rlim_t>(2 * largest / kHolders + 2 * kRuns + 2 * kChurnRing + 64);
     rlimit limit{files, files};
     if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
         die("setrlimit(RLIMIT_NOFILE)");
@@ -278,8 +354,9 @@ int main(int argc, char** argv) {
     ::signal(SIGPIPE, SIG_IGN);
 
     std::printf("times in ms, median of %d runs; ratio = ours / ss -tanp\n", kRuns);
-    std::printf("%11s %9s %9s %9s %9s %9s %10s %10s %10s\n", "connections", "sockets", "cold",
-                "warm", "changed", "ss", "cold/ss", "warm/ss", "changed/ss");
+    std::printf("%11s %9s %9s %9s %9s %9s %9s %10s %10s %10s %10s\n", "connections", "sockets",
+                "cold", "warm", "changed", "churn", "ss", "cold/ss", "warm/ss", "changed/ss",
+                "churn/ss");
     for (const int size : sizes)
         runSize(size);
     return 0;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds and runs the connection table benchmark: our refresh with owners against
-# ss -tanp on the same table, in a network namespace the benchmark makes. Root only.
+# Builds and runs the connection table benchmark: our refresh with owners (cold,
+# warm, after a change, under connection turnover) against ss -tanp on the same
+# table, in a network namespace the benchmark makes. Root only.
 # Usage: bench/run-netinfo.sh [N ...]   (connections; default 1000 10000)
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -1,4 +1,5 @@
-// The text table reader on arbitrary bytes: it must refuse or read, never overrun.
+// The text table reader on arbitrary bytes, read as either table: it must refuse or
+// read, never overrun.
 #include "ProcNetTcpTable.h"
 
 #include <cstddef>
@@ -6,12 +7,18 @@
 #include <string_view>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::vector<tavrin::ProcTcpEntry> entries;
-    std::string error;
-    const bool ok = tavrin::parseProcNetTcp(
-        std::string_view(reinterpret_cast<const char*>(data), size), entries, error);
-    // A refusal always says why; a success never does.
-    if (ok == error.empty())
-        return 0;
-    __builtin_trap();
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    for (const auto file : {tavrin::ProcTcpFile::tcp, tavrin::ProcTcpFile::tcp6}) {
+        std::vector<tavrin::TcpRow> rows;
+        std::string error;
+        const bool ok = tavrin::parseProcNetTcp(text, file, rows, error);
+        // A refusal always says why; a success never does. Only tcp6 rows are IPv6 sockets.
+        if (ok != error.empty())
+            __builtin_trap();
+        for (const tavrin::TcpRow& row : rows) {
+            if (row.socket.ipv6 != (file == tavrin::ProcTcpFile::tcp6))
+                __builtin_trap();
+        }
+    }
+    return 0;
 }

@@ -3,14 +3,14 @@
 #include "Messages.h"
 #include "PlainText.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <pthread.h>
 #include <sched.h>
 
 namespace tavrin {
 
 namespace {
-
-constexpr uint32_t kLoopbackAddress = 0x0100007F; // 127.0.0.1 as stored, network order
 
 // Cuts `text` to at most `max` bytes without splitting a UTF-8 sequence, and makes
 // control characters harmless for whoever prints the name.
@@ -27,7 +27,7 @@ std::string tidyName(std::string text, size_t max) {
 } // namespace
 
 std::string HostNameResolver::makeName(HostLookup& lookup, uint32_t address) {
-    if (address == kLoopbackAddress)
+    if (address == htonl(INADDR_LOOPBACK))
         return "localhost";
     if (address == 0)
         return "0.0.0.0";

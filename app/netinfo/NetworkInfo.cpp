@@ -95,7 +95,7 @@ bool NetworkInfo::refresh() {
     std::optional<PortProcessMap> ports;
     const bool mapping = m_settings == nullptr || m_settings->portProcessMapping();
     if (!source->hasOwners() && mapping && m_parts.portMapper != nullptr)
-        ports = m_parts.portMapper->build();
+        ports = m_parts.portMapper->build(m_rows);
     buildRecords(m_rows, ports ? &*ports : nullptr);
     return true;
 }
@@ -151,7 +151,18 @@ void NetworkInfo::accountPacket(const ovlank::CaptureEntry& entry) {
 int NetworkInfo::cutConnection(const TcpConnection& connection) {
     if (m_parts.cutter == nullptr)
         return ENOTSUP;
-    return m_parts.cutter->cut(connection);
+    // The socket of the last table's first row with these endpoints: the one whose
+    // record the table kept.
+    TcpSocketId socket;
+    for (const TcpRow& row : m_rows) {
+        if (sameConnection(endpoints(row.localAddr, static_cast<uint16_t>(row.localPort),
+                                     row.remoteAddr, static_cast<uint16_t>(row.remotePort)),
+                           connection)) {
+            socket = row.socket;
+            break;
+        }
+    }
+    return m_parts.cutter->cut(connection, socket);
 }
 
 } // namespace tavrin

@@ -90,9 +90,10 @@ public:
     ConnectionSet::const_iterator end() const { return m_current.end(); }
     const ConnectionSet& previousConnections() const { return m_previous; }
 
-    // Asks the kernel to end the connection. 0 when it did, else an errno value
-    // (ENOTSUP when cutting is not available). The record leaves the table at the
-    // next refresh.
+    // Asks the kernel to end the connection: the socket the last refresh listed with
+    // these endpoints (an IPv6 one carrying IPv4, one bound to a device), else any
+    // IPv4 socket with them. 0 when it did, else an errno value (ENOTSUP when cutting
+    // is not available). The record leaves the table at the next refresh.
     int cutConnection(const TcpConnection& connection);
 
     const ProcessTable& processTable() const { return m_processes; }

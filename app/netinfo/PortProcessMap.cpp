@@ -1,29 +1,22 @@
 #include "PortProcessMap.h"
 
 #include "Messages.h"
-#include "ProcNetTcpTable.h"
 
 #include <cstdio>
-#include <string>
 #include <unordered_map>
 #include <vector>
 
 namespace tavrin {
 
-std::optional<PortProcessMap> ProcPortProcessMapper::build() {
-    std::vector<ProcTcpEntry> entries;
-    std::string error;
-    if (!readProcNetTcp(entries, error))
-        return std::nullopt;
-
+std::optional<PortProcessMap> ProcPortProcessMapper::build(std::span<const TcpRow> rows) {
     std::unordered_map<uint64_t, uint16_t> portOfInode;
     std::vector<uint64_t> inodes;
-    inodes.reserve(entries.size());
-    for (const ProcTcpEntry& entry : entries) {
-        if (entry.inode == 0)
+    inodes.reserve(rows.size());
+    for (const TcpRow& row : rows) {
+        if (row.inode == 0)
             continue;
-        portOfInode.emplace(entry.inode, static_cast<uint16_t>(entry.row.localPort));
-        inodes.push_back(entry.inode);
+        portOfInode.emplace(row.inode, static_cast<uint16_t>(row.localPort));
+        inodes.push_back(row.inode);
     }
 
     PortProcessMap map;

@@ -4,10 +4,12 @@
 #pragma once
 
 #include "SocketOwnerIndex.h"
+#include "TcpTableSource.h"
 
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <span>
 
 namespace tavrin {
 
@@ -18,17 +20,17 @@ using PortProcessMap = std::map<uint16_t, uint32_t>;
 class PortProcessMapper {
 public:
     virtual ~PortProcessMapper() = default;
-    // The map, possibly empty (holders could not be listed), or nothing when the
-    // mapping is unavailable (the socket table itself could not be read).
-    virtual std::optional<PortProcessMap> build() = 0;
+    // The map for the table `rows` just read, possibly empty (holders could not be
+    // listed), or nothing when the mapping is unavailable.
+    virtual std::optional<PortProcessMap> build(std::span<const TcpRow> rows) = 0;
 };
 
-// Joins the socket inodes of /proc/net/tcp with the descriptors in /proc/<pid>/fd.
+// Joins the socket inodes of the rows with the descriptors in /proc/<pid>/fd.
 class ProcPortProcessMapper final : public PortProcessMapper {
 public:
     explicit ProcPortProcessMapper(Messages& messages) : m_messages(messages) {}
 
-    std::optional<PortProcessMap> build() override;
+    std::optional<PortProcessMap> build(std::span<const TcpRow> rows) override;
 
 private:
     Messages& m_messages;

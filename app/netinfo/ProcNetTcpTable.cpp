@@ -6,6 +6,7 @@
 #include <cstring>
 #include <optional>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -34,16 +35,35 @@ std::optional<uint64_t> parseHex(std::string_view text, size_t minDigits, size_t
 
 // "0100007F:0050": the address as the kernel prints its stored (network-order) value
 // in host order, so the parsed number is the stored value; the port in host order.
-bool parseEndpoint(std::string_view text, uint32_t& address, uint32_t& port) {
-    if (text.size() != 13 || text[8] != ':')
+// tcp6 prints the four 32-bit words of an address that way, one after the other.
+// False when the text does not read; `ipv4` false for an IPv6 address that is
+// neither IPv4-mapped nor ::.
+bool parseEndpoint(std::string_view text, ProcTcpFile file, uint32_t& address, uint32_t& port,
+                   bool& ipv4, bool& unspecified) {
+    const size_t words = file == ProcTcpFile::tcp6 ? 4 : 1;
+    const size_t colon = words * 8;
+    if (text.size() != colon + 5 || text[colon] != ':')
         return false;
-    const auto a = parseHex(text.substr(0, 8), 8, 8);
-    const auto p = parseHex(text.substr(9), 4, 4);
-    if (!a || !p)
+    uint32_t word[4] = {};
+    for (size_t i = 0; i < words; ++i) {
+        const auto w = parseHex(text.substr(i * 8, 8), 8, 8);
+        if (!w)
+            return false;
+        word[i] = static_cast<uint32_t>(*w);
+    }
+    const auto p = parseHex(text.substr(colon + 1), 4, 4);
+    if (!p)
         return false;
-    address = static_cast<uint32_t>(*a);
-    const auto hostPort = static_cast<uint16_t>(*p);
-    port = static_cast<uint16_t>((hostPort >> 8) | (hostPort << 8));
+    port = htons(static_cast<uint16_t>(*p));
+    if (words == 1) {
+        address = word[0];
+        ipv4 = true;
+        unspecified = false;
+        return true;
+    }
+    unspecified = (word[0] | word[1] | word[2] | word[3]) == 0;
+    ipv4 = unspecified || (word[0] == 0 && word[1] == 0 && word[2] == htonl(0xFFFF));
+    address = word[3];
     return true;
 }
 
@@ -65,7 +85,8 @@ size_t splitFields(std::string_view line, std::string_view* fields, size_t max) 
 
 } // namespace
 
-bool parseProcNetTcp(std::string_view text, std::vector<ProcTcpEntry>& out, std::string& error) {
+bool parseProcNetTcp(std::string_view text, ProcTcpFile file, std::vector<TcpRow>& out,
+                     std::string& error) {
     out.clear();
     size_t lineNumber = 0;
     while (!text.empty()) {
@@ -90,10 +111,14 @@ bool parseProcNetTcp(std::string_view text, std::vector<ProcTcpEntry>& out, std:
         if (fields[0].back() != ':' ||
             !parseWholeDecimal(fields[0].substr(0, fields[0].size() - 1)))
             return fail("bad slot number");
-        ProcTcpEntry entry;
-        if (!parseEndpoint(fields[1], entry.row.localAddr, entry.row.localPort))
+        TcpRow row;
+        bool localIpv4 = false;
+        bool remoteIpv4 = false;
+        bool localAny = false;
+        bool remoteAny = false;
+        if (!parseEndpoint(fields[1], file, row.localAddr, row.localPort, localIpv4, localAny))
             return fail("bad local address");
-        if (!parseEndpoint(fields[2], entry.row.remoteAddr, entry.row.remotePort))
+        if (!parseEndpoint(fields[2], file, row.remoteAddr, row.remotePort, remoteIpv4, remoteAny))
             return fail("bad remote address");
         const auto state = parseHex(fields[3], 1, 2);
         if (!state)
@@ -101,53 +126,76 @@ bool parseProcNetTcp(std::string_view text, std::vector<ProcTcpEntry>& out, std:
         const auto inode = parseWholeDecimal(fields[9]);
         if (!inode)
             return fail("bad inode");
-        entry.row.state = translateKernelTcpState(static_cast<unsigned>(*state));
-        entry.inode = *inode;
-        out.push_back(entry);
+        // An IPv6 socket carries IPv4 when its local address is mapped, and so is
+        // its remote one unless it listens.
+        if (file == ProcTcpFile::tcp6 && (!localIpv4 || localAny || !remoteIpv4))
+            continue;
+        row.state = translateKernelTcpState(static_cast<unsigned>(*state));
+        row.inode = *inode;
+        row.socket.ipv6 = file == ProcTcpFile::tcp6;
+        out.push_back(row);
     }
     return true;
 }
 
-bool readProcNetTcp(std::vector<ProcTcpEntry>& out, std::string& error) {
-    out.clear();
+namespace {
+
+// Reads one table of the calling thread's namespace into `text`. ENOENT when the
+// kernel has no such table (IPv6 off), else 0 or an errno value.
+int readTableText(const char* name, std::string& text) {
+    text.clear();
     // The calling thread's namespace, like the socket list of the other source.
-    int fd = ::open("/proc/thread-self/net/tcp", O_RDONLY | O_CLOEXEC);
+    int fd = ::open((std::string("/proc/thread-self/net/") + name).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        fd = ::open("/proc/net/tcp", O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = std::string("/proc/net/tcp: ") + std::strerror(errno);
-        return false;
-    }
-    std::string text;
+        fd = ::open((std::string("/proc/net/") + name).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
     char chunk[65536];
     for (;;) {
         const ssize_t n = ::read(fd, chunk, sizeof(chunk));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
-            error = std::string("/proc/net/tcp: ") + std::strerror(errno);
+            const int error = errno;
             ::close(fd);
-            return false;
+            return error;
         }
         if (n == 0)
             break;
         text.append(chunk, static_cast<size_t>(n));
     }
     ::close(fd);
-    if (!parseProcNetTcp(text, out, error)) {
-        error = "/proc/net/tcp " + error;
-        return false;
-    }
-    return true;
+    return 0;
 }
+
+} // namespace
 
 bool ProcNetTcpTable::read(std::vector<TcpRow>& rows, std::string& error) {
     rows.clear();
-    if (!readProcNetTcp(m_entries, error))
-        return false;
-    rows.reserve(m_entries.size());
-    for (const ProcTcpEntry& entry : m_entries)
-        rows.push_back(entry.row);
+    struct Table {
+        const char* name;
+        ProcTcpFile file;
+        std::vector<TcpRow>& into;
+    };
+    for (const Table& table :
+         {Table{"tcp", ProcTcpFile::tcp, rows}, Table{"tcp6", ProcTcpFile::tcp6, m_ipv6Rows}}) {
+        const int status = readTableText(table.name, m_text);
+        if (status == ENOENT && table.file == ProcTcpFile::tcp6) {
+            m_ipv6Rows.clear();
+            continue;
+        }
+        if (status != 0) {
+            error = std::string("/proc/net/") + table.name + ": " + std::strerror(status);
+            rows.clear();
+            return false;
+        }
+        if (!parseProcNetTcp(m_text, table.file, table.into, error)) {
+            error = std::string("/proc/net/") + table.name + " " + error;
+            rows.clear();
+            return false;
+        }
+    }
+    rows.insert(rows.end(), m_ipv6Rows.begin(), m_ipv6Rows.end());
     return true;
 }
 

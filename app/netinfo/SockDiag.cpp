@@ -4,8 +4,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include <arpa/inet.h>
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -25,6 +27,8 @@ struct DiagRequest {
     inet_diag_req_v2 request;
 };
 static_assert(sizeof(DiagRequest) == kHeaderSize + sizeof(inet_diag_req_v2));
+static_assert(static_cast<uint32_t>(TcpSocketId::kNoCookie) == INET_DIAG_NOCOOKIE &&
+              static_cast<uint32_t>(TcpSocketId::kNoCookie >> 32) == INET_DIAG_NOCOOKIE);
 
 constexpr size_t align4(size_t n) {
     return (n + 3) & ~size_t{3};
@@ -70,6 +74,84 @@ DiagBatchResult errorMessage(std::span<const unsigned char> payload) {
     return {true, error.error < 0 && error.error >= -kMaxErrno ? -error.error : EPROTO};
 }
 
+// ::ffff:a.b.c.d, an IPv4 address as an IPv6 socket sees it.
+bool isMapped(const uint32_t (&address)[4]) {
+    return address[0] == 0 && address[1] == 0 && address[2] == htonl(0xFFFF);
+}
+
+bool isUnspecified(const uint32_t (&address)[4]) {
+    return (address[0] | address[1] | address[2] | address[3]) == 0;
+}
+
+// The IPv6 form of an IPv4 row's address: mapped, or :: for 0.
+void toIpv6(uint32_t address, uint32_t (&out)[4]) {
+    out[0] = 0;
+    out[1] = 0;
+    out[2] = address == 0 ? 0 : htonl(0xFFFF);
+    out[3] = address;
+}
+
+// Reads INET_DIAG_SKV6ONLY from the attributes behind a socket record into
+// `v6only`: 1 or 0, or -1 when the kernel did not send it. False when an attribute
+// does not fit the bytes given.
+bool readV6Only(std::span<const unsigned char> attributes, int& v6only) {
+    v6only = -1;
+    size_t offset = 0;
+    while (attributes.size() - offset >= sizeof(rtattr)) {
+        rtattr attribute;
+        std::memcpy(&attribute, attributes.data() + offset, sizeof(attribute));
+        if (attribute.rta_len < sizeof(rtattr) || attribute.rta_len > attributes.size() - offset)
+            return false;
+        if ((attribute.rta_type & NLA_TYPE_MASK) == INET_DIAG_SKV6ONLY) {
+            if (attribute.rta_len < sizeof(rtattr) + 1)
+                return false;
+            v6only = attributes[offset + sizeof(rtattr)] != 0 ? 1 : 0;
+        }
+        offset += std::min(align4(attribute.rta_len), attributes.size() - offset);
+    }
+    return offset == attributes.size();
+}
+
+// Fills `socket` from a record of either family; false for an IPv6 socket that
+// carries no IPv4. EPROTO in `error` when its attributes are malformed.
+bool takeSocket(const inet_diag_msg& diag, std::span<const unsigned char> attributes,
+                DiagTcpSocket& socket, int& error) {
+    const inet_diag_sockid& id = diag.id;
+    if (diag.idiag_family == AF_INET6) {
+        if (isMapped(id.idiag_src) && (isMapped(id.idiag_dst) || isUnspecified(id.idiag_dst))) {
+            socket.localAddr = id.idiag_src[3];
+            socket.remoteAddr = id.idiag_dst[3];
+        } else if (isUnspecified(id.idiag_src) && isUnspecified(id.idiag_dst)) {
+            // Listening on :: takes IPv4 too unless IPV6_V6ONLY is set.
+            int v6only = -1;
+            if (!readV6Only(attributes, v6only)) {
+                error = EPROTO;
+                return false;
+            }
+            if (v6only != 0)
+                return false;
+            socket.localAddr = 0;
+            socket.remoteAddr = 0;
+        } else {
+            return false;
+        }
+        socket.id.ipv6 = true;
+    } else if (diag.idiag_family == AF_INET) {
+        socket.localAddr = id.idiag_src[0];
+        socket.remoteAddr = id.idiag_dst[0];
+    } else {
+        return false;
+    }
+    socket.kernelState = diag.idiag_state;
+    socket.localPort = id.idiag_sport;
+    socket.remotePort = id.idiag_dport;
+    socket.inode = diag.idiag_inode;
+    socket.uid = diag.idiag_uid;
+    socket.id.interface = id.idiag_if;
+    socket.id.cookie = (static_cast<uint64_t>(id.idiag_cookie[1]) << 32) | id.idiag_cookie[0];
+    return true;
+}
+
 } // namespace
 
 DiagBatchResult parseTcpDumpBatch(std::span<const unsigned char> datagram, uint32_t sequence,
@@ -94,18 +176,12 @@ DiagBatchResult parseTcpDumpBatch(std::span<const unsigned char> datagram, uint3
             inet_diag_msg diag{};
             if (!readPayload(payload, diag))
                 return {true, EPROTO};
-            if (diag.idiag_family == AF_INET) {
-                DiagTcpSocket socket;
-                socket.kernelState = diag.idiag_state;
-                socket.localPort = diag.id.idiag_sport;
-                socket.remotePort = diag.id.idiag_dport;
-                socket.localAddr = diag.id.idiag_src[0];
-                socket.remoteAddr = diag.id.idiag_dst[0];
-                socket.inode = diag.idiag_inode;
-                socket.uid = diag.idiag_uid;
+            DiagTcpSocket socket;
+            int error = 0;
+            const auto attributes = payload.subspan(std::min(align4(sizeof(diag)), payload.size()));
+            if (takeSocket(diag, attributes, socket, error))
                 out.push_back(socket);
-            }
-            return {false, 0};
+            return {error != 0, error};
         });
 }
 
@@ -193,7 +269,6 @@ int SockDiag::exchange(uint16_t type, uint16_t flags, const inet_diag_req_v2& re
     message.head.nlmsg_flags = static_cast<uint16_t>(NLM_F_REQUEST | flags);
     message.head.nlmsg_seq = ++m_sequence;
     message.request = request;
-    message.request.sdiag_family = AF_INET;
     message.request.sdiag_protocol = IPPROTO_TCP;
     if (const int error = send(&message, sizeof(message)); error != 0) {
         close();
@@ -208,25 +283,41 @@ int SockDiag::dumpTcp(uint32_t stateMask, std::vector<DiagTcpSocket>& out) {
     out.clear();
     inet_diag_req_v2 request{};
     request.idiag_states = stateMask;
-    const int error = exchange(SOCK_DIAG_BY_FAMILY, NLM_F_DUMP, request,
-                               [&](std::span<const unsigned char> datagram, uint32_t sequence) {
-                                   return parseTcpDumpBatch(datagram, sequence, out);
-                               });
+    const auto parse = [&](std::span<const unsigned char> datagram, uint32_t sequence) {
+        return parseTcpDumpBatch(datagram, sequence, out);
+    };
+    // One family per dump: the kernel has no request for both.
+    int error = 0;
+    for (const uint8_t family : {uint8_t{AF_INET}, uint8_t{AF_INET6}}) {
+        request.sdiag_family = family;
+        error = exchange(SOCK_DIAG_BY_FAMILY, NLM_F_DUMP, request, parse);
+        if (error != 0)
+            break;
+    }
     if (error != 0)
         out.clear();
     return error;
 }
 
-int SockDiag::destroyTcp(uint32_t localAddr, uint16_t localPort, uint32_t remoteAddr,
-                         uint16_t remotePort) {
+int SockDiag::destroyTcp(const DiagTcpSocket& socket) {
     inet_diag_req_v2 request{};
     request.idiag_states = ~0u;
-    request.id.idiag_sport = localPort;
-    request.id.idiag_dport = remotePort;
-    request.id.idiag_src[0] = localAddr;
-    request.id.idiag_dst[0] = remoteAddr;
-    request.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
-    request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+    request.id.idiag_sport = socket.localPort;
+    request.id.idiag_dport = socket.remotePort;
+    if (socket.id.ipv6) {
+        request.sdiag_family = AF_INET6;
+        toIpv6(socket.localAddr, request.id.idiag_src);
+        toIpv6(socket.remoteAddr, request.id.idiag_dst);
+    } else {
+        request.sdiag_family = AF_INET;
+        request.id.idiag_src[0] = socket.localAddr;
+        request.id.idiag_dst[0] = socket.remoteAddr;
+    }
+    // A socket bound to a device is found only with that device; the cookie makes
+    // sure it is the socket the table listed, not a later one on the same endpoints.
+    request.id.idiag_if = socket.id.interface;
+    request.id.idiag_cookie[0] = static_cast<uint32_t>(socket.id.cookie);
+    request.id.idiag_cookie[1] = static_cast<uint32_t>(socket.id.cookie >> 32);
     return exchange(SOCK_DESTROY, NLM_F_ACK, request,
                     [](std::span<const unsigned char> datagram, uint32_t sequence) {
                         return parseAckBatch(datagram, sequence);

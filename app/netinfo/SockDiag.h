@@ -1,7 +1,9 @@
-// The kernel's socket diagnostics over netlink (NETLINK_SOCK_DIAG): the list of IPv4
-// TCP sockets and SOCK_DESTROY, which aborts one of them. Every reply is checked
-// against the bytes actually received; a malformed one fails the request.
+// The kernel's socket diagnostics over netlink (NETLINK_SOCK_DIAG): the list of TCP
+// sockets that carry IPv4 and SOCK_DESTROY, which aborts one of them. Every reply is
+// checked against the bytes actually received; a malformed one fails the request.
 #pragma once
+
+#include "TcpTableSource.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -12,7 +14,9 @@ struct inet_diag_req_v2;
 
 namespace tavrin {
 
-// One socket of a dump, endpoints as the kernel stores them (network order).
+// One socket of a dump, endpoints as the kernel stores them (network order). For an
+// IPv6 socket carrying IPv4 (id.ipv6) the addresses are the IPv4 parts of its mapped
+// addresses, 0 for ::.
 struct DiagTcpSocket {
     uint8_t kernelState = 0;
     uint16_t localPort = 0;
@@ -21,6 +25,7 @@ struct DiagTcpSocket {
     uint32_t remoteAddr = 0;
     uint32_t inode = 0; // 0 when no process holds the socket (TIME_WAIT, orphans)
     uint32_t uid = 0;
+    TcpSocketId id;
 };
 
 // What one received datagram of a reply means.
@@ -29,10 +34,13 @@ struct DiagBatchResult {
     int error = 0;     // errno value when it failed
 };
 
-// Parses one datagram of a dump reply to request `sequence`, appending its IPv4
-// sockets to `out`. Messages of other requests are skipped. A message that claims
-// more bytes than the datagram holds, or a payload too short for its type, fails
-// with EPROTO.
+// Parses one datagram of a dump reply to request `sequence`, appending to `out` its
+// sockets that carry IPv4: IPv4 ones, and IPv6 ones whose local and remote addresses
+// are IPv4-mapped (the remote one may be :: while listening) or that listen on ::
+// without IPV6_V6ONLY. Other IPv6 sockets and messages of other requests are
+// skipped. A message that claims more bytes than the datagram holds, a payload too
+// short for its type, or attributes of a listener on :: that do not fit its message
+// fail with EPROTO.
 DiagBatchResult parseTcpDumpBatch(std::span<const unsigned char> datagram, uint32_t sequence,
                                   std::vector<DiagTcpSocket>& out);
 
@@ -50,15 +58,15 @@ public:
     SockDiag(const SockDiag&) = delete;
     SockDiag& operator=(const SockDiag&) = delete;
 
-    // Replaces `out` with the IPv4 TCP sockets whose kernel state is in `stateMask`
-    // (bit n for state n), in the kernel's order. 0, or an errno value.
+    // Replaces `out` with the TCP sockets carrying IPv4 whose kernel state is in
+    // `stateMask` (bit n for state n): the IPv4 ones in the kernel's order, then the
+    // IPv6 ones. 0, or an errno value.
     int dumpTcp(uint32_t stateMask, std::vector<DiagTcpSocket>& out);
 
-    // Aborts the IPv4 TCP socket with these endpoints (network order); the peer gets a
-    // reset and the holder ECONNABORTED. 0, or an errno value (ENOENT: no such
-    // socket, EPERM: not allowed).
-    int destroyTcp(uint32_t localAddr, uint16_t localPort, uint32_t remoteAddr,
-                   uint16_t remotePort);
+    // Aborts the TCP socket `socket` describes: its endpoints, family, device and,
+    // when known, cookie; the peer gets a reset and the holder ECONNABORTED. 0, or an
+    // errno value (ENOENT: no such socket, EPERM: not allowed).
+    int destroyTcp(const DiagTcpSocket& socket);
 
 private:
     int ensureOpen();
@@ -66,8 +74,9 @@ private:
     int send(const void* message, size_t length);
     // Receives datagrams until `parse` reports the reply done.
     template <typename Parse> int receive(Parse&& parse);
-    // Sends `request` (for IPv4 TCP sockets) as a message of `type` and receives the
-    // reply, handing each datagram to `parse(datagram, sequence)`. 0, or an errno value.
+    // Sends `request` (for TCP sockets of its sdiag_family) as a message of `type` and
+    // receives the reply, handing each datagram to `parse(datagram, sequence)`. 0, or
+    // an errno value.
     template <typename Parse>
     int exchange(uint16_t type, uint16_t flags, const inet_diag_req_v2& request, Parse&& parse);
 

@@ -32,14 +32,21 @@ bool SockDiagTcpTable::read(std::vector<TcpRow>& rows, std::string& error) {
         row.remoteAddr = socket.remoteAddr;
         row.remotePort = socket.remotePort;
         row.processId = owned ? m_owners.ownerOf(socket.inode) : -1;
+        row.inode = socket.inode;
+        row.socket = socket.id;
         rows.push_back(row);
     }
     return true;
 }
 
-int SockDiagCutter::cut(const TcpConnection& connection) {
-    return m_diag.destroyTcp(connection.localAddr, static_cast<uint16_t>(connection.localPort),
-                             connection.remoteAddr, static_cast<uint16_t>(connection.remotePort));
+int SockDiagCutter::cut(const TcpConnection& connection, const TcpSocketId& socket) {
+    DiagTcpSocket target;
+    target.localAddr = connection.localAddr;
+    target.localPort = static_cast<uint16_t>(connection.localPort);
+    target.remoteAddr = connection.remoteAddr;
+    target.remotePort = static_cast<uint16_t>(connection.remotePort);
+    target.id = socket;
+    return m_diag.destroyTcp(target);
 }
 
 } // namespace tavrin

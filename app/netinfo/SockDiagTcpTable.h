@@ -29,7 +29,7 @@ private:
 // the peer gets a reset. Needs CAP_NET_ADMIN.
 class SockDiagCutter final : public ConnectionCutter {
 public:
-    int cut(const TcpConnection& connection) override;
+    int cut(const TcpConnection& connection, const TcpSocketId& socket) override;
 
 private:
     SockDiag m_diag;

@@ -131,9 +131,19 @@ bool SocketOwnerIndex::readProcess(int32_t pid, Process& process,
     return true;
 }
 
-bool SocketOwnerIndex::anyUnheld(std::span<const uint64_t> wanted) const {
-    return std::any_of(wanted.begin(), wanted.end(), [&](uint64_t inode) {
-        return inode != 0 && !m_owners.contains(inode) && !m_ownerless.contains(inode);
+std::vector<uint64_t> SocketOwnerIndex::unheld(std::span<const uint64_t> wanted) const {
+    std::vector<uint64_t> out;
+    for (const uint64_t inode : wanted) {
+        if (inode != 0 && !m_owners.contains(inode) && !m_ownerless.contains(inode))
+            out.push_back(inode);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+bool SocketOwnerIndex::anySeenUnheldBefore(const std::vector<uint64_t>& inodes) const {
+    return std::any_of(inodes.begin(), inodes.end(), [&](uint64_t inode) {
+        return std::binary_search(m_unheld.begin(), m_unheld.end(), inode);
     });
 }
 
@@ -196,12 +206,16 @@ bool SocketOwnerIndex::update(std::span<const uint64_t> wanted, int& error) {
         }
         rebuildOwners();
     };
-    if (anyUnheld(wanted)) {
-        // A socket nobody is known to hold: opened by, or handed to, a process whose
-        // count did not change. Look at the others, then read every link.
+    // A socket nobody is known to hold, seen for the first time, is most often one
+    // closed between the table and the walk, and gone by the next update. One still
+    // unheld at the next update was opened by, or handed to, a process whose count did
+    // not change: look at the others, then read every link.
+    std::vector<uint64_t> nowUnheld = unheld(wanted);
+    if (anySeenUnheldBefore(nowUnheld)) {
         m_statistics.sweep = true;
         readAll(unread, &alive);
-        if (anyUnheld(wanted)) {
+        nowUnheld = unheld(wanted);
+        if (anySeenUnheldBefore(nowUnheld)) {
             pids.clear();
             for (const auto& entry : m_processes)
                 pids.push_back(entry.first);
@@ -230,7 +244,9 @@ bool SocketOwnerIndex::update(std::span<const uint64_t> wanted, int& error) {
             if (inode != 0 && !m_owners.contains(inode))
                 m_ownerless.insert(inode);
         }
+        m_unheld.clear();
     } else {
+        m_unheld = unheld(wanted);
         std::erase_if(m_ownerless, [&](uint64_t inode) {
             return !std::binary_search(alive.begin(), alive.end(), inode);
         });

@@ -6,8 +6,12 @@
 // new process, or a changed descriptor count. Even then it lists the descriptors
 // and reads only the links that may have changed: new descriptor numbers, sockets
 // that have left the table, and descriptors that were no socket. A socket of the
-// table that nobody is known to hold makes it look at every process that way, and
-// if that does not find it, read every link of every process. Besides, each update
+// table that nobody is known to hold, and that nobody held at the update before
+// either, makes it look at every process that way, and if that does not find it,
+// read every link of every process. Waiting for the second sighting spares the
+// sweep for sockets closed between the table and the walk, which under ordinary
+// connection turnover is nearly every update; a socket handed to a process whose
+// count did not change gets its owner one update later. Besides, each update
 // reads every link of one process, taking them in turn, for the rare hand-over that
 // none of this notices (a shared socket's descriptor closed and its number reused
 // at once); the cost stays spread out instead of landing on one refresh.
@@ -63,11 +67,14 @@ private:
     // table keeps what was read before; without it every link is read.
     bool readProcess(int32_t pid, Process& process, const std::vector<uint64_t>* alive);
     void rebuildOwners();
-    bool anyUnheld(std::span<const uint64_t> wanted) const;
+    // The inodes of `wanted` nobody is known to hold, sorted.
+    std::vector<uint64_t> unheld(std::span<const uint64_t> wanted) const;
+    bool anySeenUnheldBefore(const std::vector<uint64_t>& inodes) const;
 
     std::map<int32_t, Process> m_processes;
     std::unordered_map<uint64_t, int32_t> m_owners;
     std::unordered_set<uint64_t> m_ownerless; // unheld after the last full walk
+    std::vector<uint64_t> m_unheld;           // unheld at the last update, sorted
     bool m_countsUsable;                      // /proc reports descriptor counts
     int32_t m_lastRereadPid = 0;              // the process read in full last, in turn
     Statistics m_statistics;

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include <arpa/inet.h>
+
 namespace tavrin {
 
 // State numbers as the rest of the program knows them.
@@ -46,8 +48,7 @@ static_assert(sizeof(TcpConnection) == 44, "eleven 32-bit fields");
 
 // A port kept in network order in the low 16 bits, in host order.
 inline uint16_t portHostOrder(uint32_t storedPort) {
-    const auto raw = static_cast<uint16_t>(storedPort);
-    return static_cast<uint16_t>((raw >> 8) | (raw << 8));
+    return ntohs(static_cast<uint16_t>(storedPort));
 }
 
 // The local port in host order, the table's first sort key.

@@ -10,6 +10,17 @@
 
 namespace tavrin {
 
+// How the kernel tells the socket behind a row apart, beyond its endpoints: what a
+// cut needs to reach exactly that socket.
+struct TcpSocketId {
+    static constexpr uint64_t kNoCookie = ~uint64_t{0};
+    // An IPv6 socket carrying IPv4: its endpoints are IPv4-mapped addresses (shown
+    // by their IPv4 part), or it listens on :: for both families (shown as 0.0.0.0).
+    bool ipv6 = false;
+    uint32_t interface = 0;      // the device the socket is bound to; 0 for none
+    uint64_t cookie = kNoCookie; // the kernel's number for the socket, where known
+};
+
 // One row of the system's IPv4 TCP table, endpoints as the kernel stores them.
 struct TcpRow {
     uint32_t state = 0; // translated to the program's numbering (kTcpListening, ...)
@@ -18,6 +29,8 @@ struct TcpRow {
     uint32_t remoteAddr = 0;
     uint32_t remotePort = 0;
     int32_t processId = -1; // -1 where the source knows no owner
+    uint64_t inode = 0;     // 0 when no process holds the socket
+    TcpSocketId socket;
 };
 
 class TcpTableSource {
@@ -32,12 +45,13 @@ public:
     virtual bool hasOwners() const = 0;
 };
 
-// Ends a connection given its endpoints.
+// Ends a connection given its endpoints and, where the last table named it, its
+// socket.
 class ConnectionCutter {
 public:
     virtual ~ConnectionCutter() = default;
     // 0 when the system ended the connection, else an errno value.
-    virtual int cut(const TcpConnection& connection) = 0;
+    virtual int cut(const TcpConnection& connection, const TcpSocketId& socket) = 0;
 };
 
 // The kernel's TCP state numbers (include/net/tcp_states.h) in the program's

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
@@ -94,11 +95,21 @@ inline sockaddr_in loopbackAddress(uint16_t port) {
     return address;
 }
 
+// The local port of an IPv4 or IPv6 socket.
 inline uint16_t boundPort(int fd) {
-    sockaddr_in address{};
+    sockaddr_storage address{};
     socklen_t length = sizeof(address);
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    return ntohs(address.sin_port);
+    uint16_t port = 0;
+    if (address.ss_family == AF_INET6)
+        std::memcpy(&port,
+                    reinterpret_cast<const char*>(&address) + offsetof(sockaddr_in6, sin6_port),
+                    sizeof(port));
+    else
+        std::memcpy(&port,
+                    reinterpret_cast<const char*>(&address) + offsetof(sockaddr_in, sin_port),
+                    sizeof(port));
+    return ntohs(port);
 }
 
 // A listening socket on 127.0.0.1 (any port when `port` is 0).

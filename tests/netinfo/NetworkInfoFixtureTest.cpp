@@ -46,7 +46,7 @@ private:
 class ScriptedPorts final : public PortProcessMapper {
 public:
     explicit ScriptedPorts(std::optional<PortProcessMap>& map) : m_map(map) {}
-    std::optional<PortProcessMap> build() override { return m_map; }
+    std::optional<PortProcessMap> build(std::span<const TcpRow>) override { return m_map; }
 
 private:
     std::optional<PortProcessMap>& m_map;

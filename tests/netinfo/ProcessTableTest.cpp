@@ -1,6 +1,8 @@
-// The process table over the real /proc, with processes the test starts.
+// The process table and the socket holders over the real /proc, with processes and
+// sockets the test makes.
 #include "ProcessTable.h"
 #include "CEnumProcess.h"
+#include "SocketOwnerIndex.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +12,10 @@
 #include <fstream>
 #include <set>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -175,6 +180,44 @@ TEST(ProcessNames, DisplayNames) {
     EXPECT_EQ(displayNameOfPath("N/A (error)"), "[System Process]");
     EXPECT_EQ(displayNameOfPath("N/A (security restriction)"), "[System Process]");
     EXPECT_EQ(fileNameOfPath("/usr/bin/"), "");
+}
+
+uint64_t inodeOf(int fd) {
+    struct stat info {};
+    return ::fstat(fd, &info) == 0 ? info.st_ino : 0;
+}
+
+TEST(SocketOwnerIndex, LooksForASocketOnlyWhenItIsStillUnheldAtTheNextUpdate) {
+    SocketOwnerIndex index;
+    int error = 0;
+    // Socket inodes are 32-bit numbers: no process holds this one, like a socket
+    // closed between the table and the walk.
+    const uint64_t nobodys[] = {uint64_t{1} << 40};
+    ASSERT_TRUE(index.update(nobodys, error));
+    EXPECT_FALSE(index.lastUpdate().sweep);
+    ASSERT_TRUE(index.update(nobodys, error));
+    EXPECT_TRUE(index.lastUpdate().sweep);
+    EXPECT_TRUE(index.lastUpdate().fullSweep);
+    EXPECT_EQ(index.ownerOf(nobodys[0]), -1);
+    // Known to belong to nobody visible: not looked for again.
+    ASSERT_TRUE(index.update(nobodys, error));
+    EXPECT_FALSE(index.lastUpdate().sweep);
+
+    // A new socket in a reused descriptor number, the count unchanged: found by the
+    // update after the one that first saw it unheld.
+    const int first = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(first, 0);
+    uint64_t held[] = {inodeOf(first)};
+    ASSERT_TRUE(index.update(held, error));
+    EXPECT_EQ(index.ownerOf(held[0]), ::getpid());
+    const int second = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(::dup3(second, first, O_CLOEXEC), first);
+    ::close(second);
+    held[0] = inodeOf(first);
+    ASSERT_TRUE(index.update(held, error));
+    ASSERT_TRUE(index.update(held, error));
+    EXPECT_EQ(index.ownerOf(held[0]), ::getpid());
+    ::close(first);
 }
 
 } // namespace

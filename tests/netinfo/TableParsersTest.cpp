@@ -11,6 +11,7 @@
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
 
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -28,18 +29,19 @@ std::string readData(const char* name) {
 }
 
 TEST(ProcNetTcp, ReadsEveryKindOfLineTheKernelWrites) {
-    std::vector<ProcTcpEntry> entries;
+    std::vector<TcpRow> entries;
     std::string error;
-    ASSERT_TRUE(parseProcNetTcp(readData("proc_net_tcp.txt"), entries, error)) << error;
+    ASSERT_TRUE(parseProcNetTcp(readData("proc_net_tcp.txt"), ProcTcpFile::tcp, entries, error))
+        << error;
     ASSERT_EQ(entries.size(), 7u);
 
-    const TcpRow& any22 = entries[0].row;
+    const TcpRow& any22 = entries[0];
     EXPECT_EQ(any22.state, kTcpListening);
     EXPECT_EQ(any22.localAddr, 0u);
     EXPECT_EQ(any22.localPort, htons(22));
     EXPECT_EQ(entries[0].inode, 42999u);
 
-    const TcpRow& client = entries[2].row;
+    const TcpRow& client = entries[2];
     EXPECT_EQ(client.state, kTcpEstablished);
     EXPECT_EQ(client.localAddr, inet_addr("127.0.0.1"));
     EXPECT_EQ(client.localPort, htons(0x9CE2));
@@ -48,11 +50,25 @@ TEST(ProcNetTcp, ReadsEveryKindOfLineTheKernelWrites) {
     EXPECT_EQ(client.processId, -1);
 
     // A closed socket waiting for its peer, no longer held: inode 0.
-    EXPECT_EQ(entries[3].row.state, kTcpFinWait2);
+    EXPECT_EQ(entries[3].state, kTcpFinWait2);
     EXPECT_EQ(entries[3].inode, 0u);
-    EXPECT_EQ(entries[4].row.state, kTcpCloseWait);
-    EXPECT_EQ(entries[6].row.state, kTcpTimeWait);
-    EXPECT_EQ(entries[6].row.remotePort, htons(0xE3DC));
+    EXPECT_EQ(entries[4].state, kTcpCloseWait);
+    EXPECT_EQ(entries[6].state, kTcpTimeWait);
+    EXPECT_EQ(entries[6].remotePort, htons(0xE3DC));
+
+    // tcp6 of a listener on :: taking IPv4 with one IPv4 connection to it, and a
+    // listener taking IPv6 alone with one connection over ::1: only the mapped
+    // connection carries IPv4 for sure.
+    ASSERT_TRUE(parseProcNetTcp(readData("proc_net_tcp6.txt"), ProcTcpFile::tcp6, entries, error))
+        << error;
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].state, kTcpEstablished);
+    EXPECT_EQ(entries[0].localAddr, inet_addr("127.0.0.1"));
+    EXPECT_EQ(entries[0].localPort, htons(8080));
+    EXPECT_EQ(entries[0].remoteAddr, inet_addr("127.0.0.1"));
+    EXPECT_EQ(entries[0].remotePort, htons(0xA458));
+    EXPECT_EQ(entries[0].inode, 301194u);
+    EXPECT_TRUE(entries[0].socket.ipv6);
 }
 
 TEST(ProcNetTcp, RefusesMalformedLinesNamingTheLine) {
@@ -76,20 +92,25 @@ TEST(ProcNetTcp, RefusesMalformedLinesNamingTheLine) {
         {"   1: 0100007F:1F90 00000000:0000 0A 0:0 0:0 0 0 0 -1\n", "line 3: bad inode"},
         {"   1: 0100007F:1F90 00000000:0000 0A 0:0 0:0 0 0 0 99999999999999999999\n",
          "line 3: bad inode"},
+        // An IPv6 address in the IPv4 table.
+        {"   1: 0000000000000000FFFF00000100007F:1F90 00000000:0000 0A 0:0 0:0 0 0 0 1\n",
+         "line 3: bad local address"},
     };
     for (const Case& c : cases) {
-        std::vector<ProcTcpEntry> entries;
+        std::vector<TcpRow> entries;
         std::string error;
-        EXPECT_FALSE(parseProcNetTcp(heading + good + c.line, entries, error)) << c.line;
+        EXPECT_FALSE(parseProcNetTcp(heading + good + c.line, ProcTcpFile::tcp, entries, error))
+            << c.line;
         EXPECT_EQ(error, c.error) << c.line;
         EXPECT_EQ(entries.size(), 1u);
     }
     // A table with nothing in it, a missing last newline, and blank lines are fine.
-    std::vector<ProcTcpEntry> entries;
+    std::vector<TcpRow> entries;
     std::string error;
-    EXPECT_TRUE(parseProcNetTcp(heading, entries, error));
+    EXPECT_TRUE(parseProcNetTcp(heading, ProcTcpFile::tcp, entries, error));
     EXPECT_TRUE(entries.empty());
-    EXPECT_TRUE(parseProcNetTcp(heading + "\n" + good.substr(0, good.size() - 1), entries, error));
+    EXPECT_TRUE(parseProcNetTcp(heading + "\n" + good.substr(0, good.size() - 1), ProcTcpFile::tcp,
+                                entries, error));
     EXPECT_EQ(entries.size(), 1u);
 }
 
@@ -107,6 +128,26 @@ public:
         diag.idiag_uid = 1000;
         std::vector<unsigned char> payload(payloadSize);
         std::memcpy(payload.data(), &diag, std::min(payloadSize, sizeof(diag)));
+        return message(SOCK_DIAG_BY_FAMILY, sequence, payload);
+    }
+    // An IPv6 socket on port 8080 with these addresses (four stored words each), bound
+    // to device 3, and `attributes` behind its record as the kernel appends them.
+    Reply& socket6(uint32_t sequence, uint8_t state, const std::array<uint32_t, 4>& local,
+                   const std::array<uint32_t, 4>& remote,
+                   const std::vector<unsigned char>& attributes = {}) {
+        inet_diag_msg diag{};
+        diag.idiag_family = AF_INET6;
+        diag.idiag_state = state;
+        diag.id.idiag_sport = htons(8080);
+        std::memcpy(diag.id.idiag_src, local.data(), sizeof(diag.id.idiag_src));
+        std::memcpy(diag.id.idiag_dst, remote.data(), sizeof(diag.id.idiag_dst));
+        diag.id.idiag_if = 3;
+        diag.id.idiag_cookie[0] = 0x11223344;
+        diag.id.idiag_cookie[1] = 0x55667788;
+        diag.idiag_inode = 77;
+        std::vector<unsigned char> payload(sizeof(diag));
+        std::memcpy(payload.data(), &diag, sizeof(diag));
+        payload.insert(payload.end(), attributes.begin(), attributes.end());
         return message(SOCK_DIAG_BY_FAMILY, sequence, payload);
     }
     Reply& done(uint32_t sequence, int status) {
@@ -175,6 +216,54 @@ TEST(SockDiagReply, TakesTheSocketsOfItsOwnRequestUntilDone) {
     EXPECT_FALSE(parseAckBatch(acknowledged.bytes(), 8).done);
 }
 
+// The kernel's IPV6_V6ONLY attribute with its padding.
+std::vector<unsigned char> v6onlyAttribute(unsigned char value) {
+    const uint16_t header[2] = {5, INET_DIAG_SKV6ONLY};
+    std::vector<unsigned char> bytes(8);
+    std::memcpy(bytes.data(), header, sizeof(header));
+    bytes[4] = value;
+    return bytes;
+}
+
+TEST(SockDiagReply, KeepsTheIPv6SocketsThatCarryIPv4) {
+    const uint32_t mapped = htonl(0xFFFF);
+    const std::array<uint32_t, 4> any{};
+    const std::array<uint32_t, 4> local{0, 0, mapped, inet_addr("127.0.0.1")};
+    const std::array<uint32_t, 4> remote{0, 0, mapped, inet_addr("10.0.0.2")};
+    const std::array<uint32_t, 4> loopback6{0, 0, 0, htonl(1)};
+    Reply reply;
+    reply.socket6(1, 1, local, remote)
+        .socket6(1, 10, any, any, v6onlyAttribute(0))
+        .socket6(1, 10, any, any, v6onlyAttribute(1)) // takes IPv6 alone
+        .socket6(1, 10, any, any)                     // says nothing: taken as IPv6 alone
+        .socket6(1, 1, loopback6, loopback6)
+        .socket6(1, 10, local, any); // listening on a mapped address
+    std::vector<DiagTcpSocket> sockets;
+    EXPECT_EQ(parseTcpDumpBatch(reply.bytes(), 1, sockets).error, 0);
+    ASSERT_EQ(sockets.size(), 3u);
+    EXPECT_EQ(sockets[0].localAddr, inet_addr("127.0.0.1"));
+    EXPECT_EQ(sockets[0].remoteAddr, inet_addr("10.0.0.2"));
+    EXPECT_EQ(sockets[0].localPort, htons(8080));
+    EXPECT_EQ(sockets[0].inode, 77u);
+    EXPECT_EQ(sockets[1].kernelState, 10);
+    EXPECT_EQ(sockets[1].localAddr, 0u);
+    EXPECT_EQ(sockets[1].remoteAddr, 0u);
+    EXPECT_EQ(sockets[2].localAddr, inet_addr("127.0.0.1"));
+    EXPECT_EQ(sockets[2].remoteAddr, 0u);
+    for (const DiagTcpSocket& socket : sockets) {
+        EXPECT_TRUE(socket.id.ipv6);
+        EXPECT_EQ(socket.id.interface, 3u);
+        EXPECT_EQ(socket.id.cookie, 0x5566778811223344u);
+    }
+
+    // An attribute longer than what is left of its message.
+    std::vector<unsigned char> overlong = v6onlyAttribute(0);
+    overlong[0] = 9;
+    Reply bad;
+    bad.socket6(1, 10, any, any, overlong);
+    EXPECT_EQ(parseTcpDumpBatch(bad.bytes(), 1, sockets).error, EPROTO);
+}
+
 TEST(SockDiagReply, ReadsADatagramTheKernelSent) {
     // Sequence number (4 bytes), then a dump datagram: a listener on 127.0.0.1:8080
     // and both ends of one connection to it.
@@ -199,6 +288,26 @@ TEST(SockDiagReply, ReadsADatagramTheKernelSent) {
         toListener += s.kernelState == 1 && s.remotePort == htons(8080) ? 1 : 0;
     }
     EXPECT_EQ(toListener, 1u);
+
+    // An IPv6 dump: the listener on :: taking IPv4 and the IPv4 connection it
+    // accepted; a listener taking IPv6 alone and a connection over ::1 are left out.
+    const std::string bytes6 = readData("sock_diag_dump6.bin");
+    ASSERT_GT(bytes6.size(), 4u);
+    std::memcpy(&sequence, bytes6.data(), 4);
+    const auto* data6 = reinterpret_cast<const unsigned char*>(bytes6.data());
+    sockets.clear();
+    EXPECT_EQ(parseTcpDumpBatch(std::span(data6 + 4, bytes6.size() - 4), sequence, sockets).error,
+              0);
+    ASSERT_EQ(sockets.size(), 2u);
+    EXPECT_EQ(sockets[0].kernelState, 10);
+    EXPECT_EQ(sockets[0].localAddr, 0u);
+    EXPECT_EQ(sockets[0].localPort, htons(8080));
+    EXPECT_EQ(sockets[1].kernelState, 1);
+    EXPECT_EQ(sockets[1].localAddr, inet_addr("127.0.0.1"));
+    EXPECT_EQ(sockets[1].remoteAddr, inet_addr("127.0.0.1"));
+    EXPECT_EQ(sockets[1].remotePort, htons(0xA458));
+    EXPECT_TRUE(sockets[0].id.ipv6 && sockets[1].id.ipv6);
+    EXPECT_NE(sockets[1].id.cookie, TcpSocketId::kNoCookie);
 }
 
 TEST(SockDiagReply, RefusesMessagesThatDoNotFitWhatWasReceived) {
