@@ -126,11 +126,13 @@ TEST_F(FilteringSessionTest, WithoutFiltersTheSessionStillCounts) {
 }
 
 TEST_F(FilteringSessionTest, AListGrownPastSixtyFourKeepsItsFirstSixtyFourInForce) {
+    // 66 filters, the first disabled: the 64th rule is the filter at position 64.
     std::string settings = common();
     for (int n = 1; n <= 66; ++n)
         settings +=
             packetSection(n, "MY_PORT=" + std::to_string(1000 + n) +
-                                 "\nIS_MY_ALL_PORT=FALSE\nDROP=TRUE\nDROP_SYN_ONLY=FALSE\n");
+                                 "\nIS_MY_ALL_PORT=FALSE\nDROP=TRUE\nDROP_SYN_ONLY=FALSE\n" +
+                                 (n == 1 ? "AVAILABLE=FALSE\n" : ""));
     ASSERT_TRUE(start(settings));
     long adds = 0;
     for (const auto& r : m_engine.requests()) {
@@ -142,15 +144,20 @@ TEST_F(FilteringSessionTest, AListGrownPastSixtyFourKeepsItsFirstSixtyFourInForc
     EXPECT_EQ(adds, 64);
     EXPECT_EQ(m_engine.names().back(), "START_IP_HOOK");
     EXPECT_EQ(m_messages.texts(), (Strings{"FAILED: DeviceIoControl ADD_FILTER"}));
-    session().startFiltering();
-    EXPECT_FALSE(decide(toLocal(1064)));
-    EXPECT_TRUE(decide(toLocal(1065)));
-    // Counting and the second tick stay inside the 64-entry table.
-    decide(toLocal(1001));
+    // Every rule in force is counted, wherever its filter stands in the list.
+    decide(toLocal(1002));
+    decide(toLocal(1065));
+    decide(toLocal(1066));
     session().readCounters();
     session().secondTick();
-    EXPECT_GT(m_core.inForce().PacketFilterAt(0)->currentBandwidth, 0);
-    EXPECT_EQ(m_core.inForce().PacketFilterAt(65)->currentBandwidth, 0);
+    const auto& filters = m_core.inForce().PacketFilters();
+    EXPECT_GT(filters[1]->currentBandwidth, 0);
+    EXPECT_GT(filters[64]->currentBandwidth, 0);
+    EXPECT_EQ(filters[65]->currentBandwidth, 0);
+    session().startFiltering();
+    EXPECT_TRUE(decide(toLocal(1001)));
+    EXPECT_FALSE(decide(toLocal(1065)));
+    EXPECT_TRUE(decide(toLocal(1066)));
 }
 
 TEST_F(FilteringSessionTest, CountersBecomePerFilterAndTotalBandwidth) {
