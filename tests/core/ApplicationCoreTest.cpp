@@ -38,7 +38,8 @@ protected:
 
 TEST_F(ApplicationCoreTest, AMissingSettingsFileIsCreatedWithDefaults) {
     ASSERT_TRUE(setUp(""));
-    EXPECT_EQ(m_engine.names(), (Strings{"GET_VERSION", "STOP_IP_HOOK", "CLEAR_FILTER"}));
+    EXPECT_EQ(m_engine.names(),
+              (Strings{"GET_VERSION", "STOP_IP_HOOK", "CLEAR_FILTER", "STOP_FILTERING"}));
     const std::string written = settingsFile();
     EXPECT_NE(written.find("[Common Settings]"), std::string::npos);
     EXPECT_NE(written.find("INI_FILE_VERSION=1300"), std::string::npos);

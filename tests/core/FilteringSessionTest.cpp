@@ -58,6 +58,9 @@ protected:
 };
 
 TEST_F(FilteringSessionTest, StartLoadsEveryEnabledFilterThenRegistersTheHook) {
+    // A daemon left filtering by a program that died: the bring-up switches it off.
+    ASSERT_EQ(m_engine.engine().dispatch(ovlank::START_FILTERING, {}, {}).status,
+              ovlank::STATUS_SUCCESS);
     ASSERT_TRUE(start(threeFilters("BANDWIDTH_CONTROL_TIME=100\n")));
     EXPECT_EQ(m_engine.names(),
               (Strings{"SET_LOCALIP", "ADD_FILTER", "ADD_FILTER", "START_IP_HOOK"}));
@@ -80,6 +83,7 @@ TEST_F(FilteringSessionTest, StartLoadsEveryEnabledFilterThenRegistersTheHook) {
     EXPECT_EQ(m_view.panes[kPaneTotal], " TOTAL ");
 
     // The hook counts but drops nothing until filtering is switched on.
+    EXPECT_FALSE(session().filtering());
     EXPECT_TRUE(decide(toLocal(5555)));
     session().startFiltering();
     EXPECT_FALSE(decide(toLocal(5555)));
