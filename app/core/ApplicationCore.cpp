@@ -43,6 +43,9 @@ void ApplicationCore::initialise() {
     m_session.setMonitorPackets(false);
     m_session.setDynamicFiltering(m_edited.GetDoDynamicFiltering() != 0);
     m_session.start();
+    // A fatal failure during the start may have ended the program already.
+    if (m_ended)
+        return;
     if (m_inForce.GetStartupOn() != 0)
         m_session.startFiltering();
 }
@@ -87,24 +90,29 @@ void ApplicationCore::setDynamicFiltering(bool on) {
     m_edited.SetDoDynamicFiltering(on ? 1 : 0);
 }
 
-bool ApplicationCore::exitPath() {
+bool ApplicationCore::exitPath(ExitMode mode) {
     if (m_ended)
         return true;
+    m_exitSaveFailed = false;
     bool asked = false;
-    if (!m_settingsSaved) {
-        if (m_edited.GetAutoSave() != 0) {
-            fullSave();
-        } else {
+    if (mode == ExitMode::Normal && !m_settingsSaved) {
+        bool save = true;
+        if (m_edited.GetAutoSave() == 0) {
             asked = true;
             switch (m_parts.messages.askYesNoCancel(kSaveQuestion, kProgramName,
                                                     MessageIcon::Question)) {
-            case Answer::Yes: fullSave(); break;
+            case Answer::Yes: break;
             case Answer::Cancel: return false;
-            default: break;
+            default: save = false; break;
             }
         }
+        // The save has shown why it failed; leaving now would lose the edits it was for.
+        if (save && !fullSave()) {
+            m_exitSaveFailed = true;
+            return false;
+        }
     }
-    if (!asked && m_edited.GetConfirmClose() != 0 &&
+    if (mode == ExitMode::Normal && !asked && m_edited.GetConfirmClose() != 0 &&
         m_parts.messages.askYesNo(kCloseQuestion, kProgramName, MessageIcon::Question) !=
             Answer::Yes)
         return false;
@@ -114,6 +122,13 @@ bool ApplicationCore::exitPath() {
     m_ended = true;
     m_parts.view.endProgram();
     return true;
+}
+
+bool ApplicationCore::runExitPath() {
+    if (m_ended)
+        return true;
+    m_endedByFailure = exitPath();
+    return m_endedByFailure;
 }
 
 } // namespace tavrin::core

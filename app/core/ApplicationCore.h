@@ -60,11 +60,25 @@ public:
     void optionsAccepted();
     // Check box "動的フィルタリングを行う".
     void setDynamicFiltering(bool on);
-    // The exit path. True when the program ends; false when the user stayed.
-    bool exitPath();
+
+    enum class ExitMode {
+        // Unsaved settings are saved (AUTO_SAVE) or the user is asked; a save that
+        // fails keeps the program, so that the edits it was for are not lost.
+        Normal,
+        // Neither saved nor asked: for a front end that cannot ask anyone and was
+        // already refused once because the save failed.
+        WithoutSaving,
+    };
+    // The exit path. True when the program ends; false when the user stayed or the
+    // save failed (then exitSaveFailed() is true).
+    bool exitPath(ExitMode mode = ExitMode::Normal);
 
     bool settingsSaved() const { return m_settingsSaved; }
     bool ended() const { return m_ended; }
+    // The last exit path stopped because its full save failed.
+    bool exitSaveFailed() const { return m_exitSaveFailed; }
+    // The program ended because a fatal failure ran the exit path.
+    bool endedByFailure() const { return m_endedByFailure; }
     settings::IniFileObject& inForce() { return m_inForce; }
     settings::IniFileObject& edited() { return m_edited; }
     FilteringSession& session() { return m_session; }
@@ -73,7 +87,7 @@ private:
     // SessionHost
     void commitForSessionStart() override;
     void commitSettings() override { m_inForce = m_edited; }
-    bool runExitPath() override { return exitPath(); }
+    bool runExitPath() override;
     // NetworkInfoSettings: the connection table reads the settings being edited.
     bool systemCheck() const override { return m_edited.GetSystemCheck() != 0; }
     bool portProcessMapping() const override { return m_edited.GetPortProcessMapping() != 0; }
@@ -86,6 +100,8 @@ private:
     FilteringSession m_session;
     bool m_settingsSaved = false;
     bool m_ended = false;
+    bool m_exitSaveFailed = false;
+    bool m_endedByFailure = false;
 };
 
 } // namespace tavrin::core

@@ -1,6 +1,5 @@
 #include "BandwidthMonitor.h"
 
-#include "BandwidthSamples.h"
 #include "OvlankProtocol.h"
 
 #include <algorithm>
@@ -28,7 +27,7 @@ void addSaturating(int32_t& sum, uint32_t value) {
 } // namespace
 
 void BandwidthMonitor::clear() {
-    m_accumulators.fill(0);
+    m_accumulators.clear();
     m_sentSum = kNotMeasured;
     m_receivedSum = kNotMeasured;
 }
@@ -40,12 +39,13 @@ bool BandwidthMonitor::addReading(std::span<const uint8_t> reply,
     // The totals close the reply whatever the number of rules the daemon holds, so a
     // daemon with fewer rules than enabled filters cannot shift them into the counts.
     const size_t rules = (reply.size() - sizeof(ovlank::BandwidthReplyTotals)) / 4;
+    if (m_accumulators.size() < available.size())
+        m_accumulators.resize(available.size(), 0);
     size_t rule = 0;
-    for (size_t position = 0; position < available.size(); ++position) {
+    for (size_t position = 0; position < available.size() && rule < rules; ++position) {
         if (available[position] != 1)
             continue;
-        if (rule < rules && position < kAccumulators)
-            addSaturating(m_accumulators[position], valueAt(reply, rule));
+        addSaturating(m_accumulators[position], valueAt(reply, rule));
         ++rule;
     }
     // The first reading ends the "not measured" state.
@@ -61,19 +61,16 @@ bool BandwidthMonitor::addReading(std::span<const uint8_t> reply,
 BandwidthMonitor::Second
 BandwidthMonitor::secondTick(size_t filterCount, bool hidden, int32_t window,
                              const std::function<void(size_t, int32_t)>& sample) {
-    for (size_t position = 0; position < filterCount; ++position) {
+    for (size_t position = 0; position < filterCount; ++position)
         sample(position, accumulator(position));
-        if (position < kAccumulators)
-            m_accumulators[position] = 0;
-    }
+    // Positions past the list (it got shorter) belong to no filter any more.
+    std::fill(m_accumulators.begin(), m_accumulators.end(), 0);
     Second second{!hidden, m_sentSum, m_receivedSum};
     // A second without any reading has no value to average in.
     if (!hidden && m_sentSum != kNotMeasured) {
         // The mean of 32-bit values always fits 32 bits.
-        m_sentAverage =
-            static_cast<int32_t>(appendBandwidthSample(m_sentHistory, m_sentSum, window));
-        m_receivedAverage =
-            static_cast<int32_t>(appendBandwidthSample(m_receivedHistory, m_receivedSum, window));
+        m_sentAverage = static_cast<int32_t>(m_sentHistory.append(m_sentSum, window));
+        m_receivedAverage = static_cast<int32_t>(m_receivedHistory.append(m_receivedSum, window));
     }
     m_sentSum = 0;
     m_receivedSum = 0;

@@ -3,13 +3,14 @@
 // their histories and integer means, and the status bar texts.
 #pragma once
 
-#include <array>
+#include "BandwidthSamples.h"
+
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace tavrin::core {
 
@@ -19,7 +20,6 @@ inline constexpr int kPaneDown = 105;
 
 class BandwidthMonitor final {
 public:
-    static constexpr size_t kAccumulators = 64;
     static constexpr int32_t kNotMeasured = -1;
 
     BandwidthMonitor() { clear(); }
@@ -29,7 +29,9 @@ public:
 
     // Read tick, with the bytes CLEAR_BANDWIDTH returned. `available` holds, per
     // position of the filter list in force, that filter's AVAILABLE value (1: it is a
-    // rule). False when the reply is no counter reply at all (then nothing is counted).
+    // rule). There is an accumulator for every position, however long the list, so
+    // every rule the daemon counts reaches its filter. False when the reply is no
+    // counter reply at all (then nothing is counted).
     bool addReading(std::span<const uint8_t> reply, std::span<const int32_t> available);
 
     // Second tick. Calls `sample(position, bytes)` for every position below
@@ -45,7 +47,7 @@ public:
                       const std::function<void(size_t, int32_t)>& sample);
 
     int32_t accumulator(size_t position) const {
-        return position < kAccumulators ? m_accumulators[position] : 0;
+        return position < m_accumulators.size() ? m_accumulators[position] : 0;
     }
     int32_t sentSum() const { return m_sentSum; }
     int32_t receivedSum() const { return m_receivedSum; }
@@ -57,11 +59,11 @@ public:
     static std::string paneText(int which, int32_t value);
 
 private:
-    std::array<int32_t, kAccumulators> m_accumulators{};
+    std::vector<int32_t> m_accumulators; // by list position
     int32_t m_sentSum = kNotMeasured;
     int32_t m_receivedSum = kNotMeasured;
-    std::deque<int32_t> m_sentHistory;
-    std::deque<int32_t> m_receivedHistory;
+    BandwidthHistory m_sentHistory;
+    BandwidthHistory m_receivedHistory;
     int32_t m_sentAverage = 0;
     int32_t m_receivedAverage = 0;
 };

@@ -66,7 +66,9 @@ bool checkVersion(DriverService& ovlank, Messages& messages) {
 }
 
 bool resetDriver(DriverService& ovlank, Messages& messages) {
-    for (uint32_t code : {ovlank::STOP_IP_HOOK, ovlank::CLEAR_FILTER}) {
+    // A daemon left by a program that ended without its exit path may still have its
+    // filtering switch on; the new session starts with it off, as the window shows.
+    for (uint32_t code : {ovlank::STOP_IP_HOOK, ovlank::CLEAR_FILTER, ovlank::STOP_FILTERING}) {
         if (ovlank.Send(code, {}) == kServiceControlFailed) {
             messages.show(controlFailedText(code));
             return false;

@@ -25,7 +25,7 @@ struct BringUpPlace {
 };
 
 // Steps 1 to 9 of the bring-up. True when both services run and the daemon's device
-// answered the version check and was reset.
+// answered the version check and was reset (no hook, no rules, filtering off).
 bool bringUpDrivers(DriverService& ipFilter, DriverService& ovlank, Messages& messages,
                     const BringUpPlace& place);
 

@@ -50,6 +50,13 @@ int DriverService::findDriverFile(std::string_view name, std::string& path) cons
     return kServiceNoDriverFile;
 }
 
+bool DriverService::openManager() {
+    const ScmOutcome opened = m_setup.manager.openManager();
+    if (!opened.ok() && !opened.text.empty())
+        m_setup.messages.show(opened.text);
+    return opened.ok();
+}
+
 void DriverService::releaseTexts() {
     std::string().swap(m_serviceName);
     std::string().swap(m_driverFilePath);
@@ -93,7 +100,7 @@ int DriverService::Install(bool start, bool removeOnClose) {
     if (!m_initialized)
         return kServiceNotInitialized;
     m_removeOnClose = removeOnClose;
-    if (!m_setup.manager.openManager().ok())
+    if (!openManager())
         return kServiceNoManager;
     ServiceConfig config{m_driverFilePath, m_devicePath, m_setup.serviceArguments};
     if (!m_setup.manager.createService(m_serviceName, config).ok() &&
@@ -113,7 +120,7 @@ int DriverService::Open(std::string_view name, std::string_view filePath,
 int DriverService::Start() {
     if (m_started)
         return kServiceOk;
-    if (!m_setup.manager.openManager().ok())
+    if (!openManager())
         return kServiceNoManager;
     if (!m_setup.manager.openService(m_serviceName).ok())
         return kServiceNoService;
@@ -148,7 +155,7 @@ int DriverService::OpenDevice() {
 int DriverService::Stop() {
     if (!m_started)
         return kServiceOk;
-    if (!m_setup.manager.openManager().ok())
+    if (!openManager())
         return kServiceNoManager;
     if (!m_setup.manager.openService(m_serviceName).ok())
         return kServiceNoService;
@@ -167,7 +174,7 @@ int DriverService::Remove(bool force) {
     if (m_started && m_removeOnClose) {
         result = Stop();
         if (result == kServiceOk) {
-            if (!m_setup.manager.openManager().ok())
+            if (!openManager())
                 result = kServiceNoManager;
             else if (!m_setup.manager.openService(m_serviceName).ok())
                 result = kServiceNoService;

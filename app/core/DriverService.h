@@ -77,6 +77,9 @@ public:
     bool deviceOpen() const { return m_device != nullptr; }
 
 private:
+    // A refusal for another reason than missing rights (a run-time folder that is
+    // not safe, say) shows that reason: the -1 message alone would blame the rights.
+    bool openManager();
     int findDriverFile(std::string_view name, std::string& path) const;
     void releaseTexts();
 

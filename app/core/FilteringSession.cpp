@@ -79,21 +79,22 @@ bool FilteringSession::start() {
     return true;
 }
 
-void FilteringSession::stop() {
+bool FilteringSession::stop() {
     for (uint32_t code : {ovlank::STOP_IP_HOOK, ovlank::CLEAR_FILTER}) {
         if (m_parts.driver.Send(code, {}) != kServiceOk) {
             fail(code);
-            return;
+            return false;
         }
     }
     m_running = false;
     m_parts.view.sessionTimers(false, std::chrono::milliseconds(period()));
+    return true;
 }
 
 void FilteringSession::restart() {
     m_parts.host.commitSettings();
-    stop();
-    start();
+    if (stop())
+        start();
 }
 
 void FilteringSession::startFiltering() {

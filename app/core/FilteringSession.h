@@ -47,7 +47,10 @@ public:
 
     // True when the hook runs with every rule loaded.
     bool start();
-    void stop();
+    // True when the hook is gone and the rules are cleared.
+    bool stop();
+    // Starts again only after a stop that worked: new rules behind old ones would
+    // not have the indices the program gives them. The next restart tries again.
     void restart();
     bool running() const { return m_running; }
 

@@ -1,19 +1,12 @@
 #include "NetworkConditions.h"
 
-#include "PlainText.h"
 #include "ProcessTable.h"
 #include "TcpConnection.h"
 
 namespace tavrin::core {
 
 int32_t NetworkConditions::processIdByName(std::string_view name) const {
-    for (const auto& [pid, path] : m_network.processTable().entries()) {
-        if (path.starts_with("N/A"))
-            continue;
-        if (equalsIgnoringCase(fileNameOfPath(path), name))
-            return static_cast<int32_t>(pid);
-    }
-    return -1;
+    return m_network.processTable().processIdByName(name);
 }
 
 bool NetworkConditions::hasOpenConnection(int32_t processId) const {

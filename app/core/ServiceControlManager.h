@@ -9,7 +9,8 @@ namespace tavrin::core {
 
 enum class ScmStatus {
     Ok,
-    AccessDenied,   // the manager cannot be opened with full access (not root)
+    AccessDenied,   // the manager cannot be opened with full access; `text` is empty
+                    // when missing rights (not root) are the reason, else it says why
     DatabaseLocked, // another process holds the manager's database
     Exists,         // create: a service of that name is already registered
     NoSuchService,

@@ -204,7 +204,7 @@ std::string ServiceFolder::logPath(const std::string& name) const {
 
 ScmOutcome ServiceFolder::openManager() {
     if (::geteuid() != 0)
-        return outcome(ScmStatus::AccessDenied, std::strerror(EPERM));
+        return outcome(ScmStatus::AccessDenied);
     Session session(m_folder);
     if (!session.opened())
         return outcome(ScmStatus::AccessDenied, session.error());

@@ -1,5 +1,6 @@
 #include "HeadlessView.h"
 
+#include "ApplicationCore.h"
 #include "BandwidthMonitor.h"
 #include "FilteringSession.h"
 
@@ -37,6 +38,19 @@ const std::string& HeadlessView::paneText(int pane) const {
     static const std::string none;
     auto it = m_panes.find(pane);
     return it == m_panes.end() ? none : it->second;
+}
+
+bool SignalExit::operator()() {
+    using Mode = core::ApplicationCore::ExitMode;
+    if (m_app.exitPath(m_withoutSaving ? Mode::WithoutSaving : Mode::Normal))
+        return true;
+    if (m_app.exitSaveFailed() && !m_withoutSaving) {
+        std::fprintf(m_err, "tavrinctl run: the settings could not be saved, so Tavrin keeps "
+                            "running; a second signal ends it without saving\n");
+        std::fflush(m_err);
+        m_withoutSaving = true;
+    }
+    return false;
 }
 
 } // namespace tavrin::ctl

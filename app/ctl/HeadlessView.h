@@ -10,8 +10,9 @@
 #include <map>
 
 namespace tavrin::core {
+class ApplicationCore;
 class FilteringSession;
-}
+} // namespace tavrin::core
 
 namespace tavrin::ctl {
 
@@ -34,6 +35,21 @@ private:
     std::FILE* m_out;
     core::FilteringSession* m_session = nullptr;
     std::map<int, std::string> m_panes;
+};
+
+// What a signal of kLeaveSignals does: the exit path, every question answered yes.
+// Nobody can be asked whether to leave without saving, so when the save fails the
+// program stays and says so on `err`, and the next signal leaves without the save.
+class SignalExit final {
+public:
+    SignalExit(core::ApplicationCore& app, std::FILE* err) : m_app(app), m_err(err) {}
+    // True when the program ends.
+    bool operator()();
+
+private:
+    core::ApplicationCore& m_app;
+    std::FILE* m_err;
+    bool m_withoutSaving = false;
 };
 
 } // namespace tavrin::ctl

@@ -1,7 +1,7 @@
 // tavrinctl run: the whole program without a window. Single instance, the daemon
 // brought up, Setting.ini loaded, the filtering session and every timer on an
 // event loop; the status bar printed every second and every message on standard
-// error; SIGINT or SIGTERM leave through the exit path.
+// error; SIGINT, SIGTERM, SIGHUP or SIGQUIT leave through the exit path.
 #include "ApplicationCore.h"
 #include "FilePrivateProfile.h"
 #include "HeadlessView.h"
@@ -103,7 +103,7 @@ int run(int argc, char** argv) {
     if (!parse(argc, argv, options))
         return kExitUsage;
     std::signal(SIGPIPE, SIG_IGN);
-    // Before any thread starts, so that every thread leaves SIGINT and SIGTERM to the loop.
+    // Before any thread starts, so that every thread leaves the signals to the loop.
     RunLoop loop;
     // Nobody can answer a question here: every question is answered yes, which saves
     // unsaved settings and lets the exit path through.
@@ -151,7 +151,7 @@ int run(int argc, char** argv) {
     if (!app.setUp({!options.folder.empty(), ownFolder}))
         return kExitFailure;
     app.initialise();
-    if (options.filter && !app.session().filtering())
+    if (options.filter && !app.ended() && !app.session().filtering())
         app.startFiltering();
     if (!instance.announceWindow())
         std::fprintf(stderr, "tavrinctl run: %s\n", instance.error().c_str());
@@ -166,8 +166,9 @@ int run(int argc, char** argv) {
                 std::fprintf(stderr, "tavrinctl run: another start found this one running\n");
         });
     }
-    loop.onSignal([&app, &loop](int) {
-        if (app.exitPath())
+    SignalExit leave(app, stderr);
+    loop.onSignal([&leave, &loop](int) {
+        if (leave())
             loop.quit();
     });
     if (!app.ended() && !loop.run()) {
@@ -175,7 +176,8 @@ int run(int argc, char** argv) {
         app.exitPath();
         return kExitFailure;
     }
-    return kExitOk;
+    // A fatal failure (the connection table) ran the exit path: not a clean end.
+    return app.endedByFailure() ? kExitFailure : kExitOk;
 }
 
 } // namespace

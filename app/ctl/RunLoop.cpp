@@ -13,10 +13,12 @@ namespace tavrin::ctl {
 RunLoop::RunLoop() {
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
+    // A closed terminal (SIGHUP) or Ctrl-\ (SIGQUIT) must not end the program past its
+    // exit path: the daemon runs in a session of its own and would filter on unattended.
+    for (int signo : kLeaveSignals)
+        sigaddset(&set, signo);
     if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0)
-        throw std::runtime_error("cannot block SIGINT and SIGTERM");
+        throw std::runtime_error("cannot block the signals that end the program");
     m_signalFd = ::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
     if (m_signalFd < 0)
         throw std::runtime_error("cannot make a signal descriptor");

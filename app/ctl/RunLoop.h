@@ -1,18 +1,23 @@
 // The event loop of the headless program: repeating timers that drive the core's
-// ticks, descriptors to watch, and SIGINT/SIGTERM taken as events. A tick that
+// ticks, descriptors to watch, and the signals that ask it to end taken as events. A tick that
 // runs late delays the next one; missed expirations are not replayed.
 #pragma once
 
+#include <array>
 #include <chrono>
+#include <csignal>
 #include <functional>
 #include <map>
 #include <vector>
 
 namespace tavrin::ctl {
 
+// The signals that ask the program to end.
+inline constexpr std::array<int, 4> kLeaveSignals{SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
 class RunLoop final {
 public:
-    // Blocks SIGINT and SIGTERM for the calling thread (and the threads it starts
+    // Blocks kLeaveSignals for the calling thread (and the threads it starts
     // afterwards) and takes them through a descriptor instead.
     RunLoop();
     ~RunLoop();

@@ -2,15 +2,45 @@
 // averages are taken over.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <initializer_list>
 
 namespace tavrin {
 
-// Appends `sample` to `history`, keeps only its last `window` samples and returns
-// their mean, rounded toward zero. A window below 1 keeps only the latest sample, so
-// the mean is that sample. The sum is 64-bit: it cannot overflow for any window a
-// deque can hold.
-int64_t appendBandwidthSample(std::deque<int32_t>& history, int32_t sample, int32_t window);
+// The longest history kept: a day of one-second samples. A longer window (only a
+// hand-edited TIME_TO_CALC_AVERAGE_BANDWIDTH asks for one) is taken as this, so that
+// a history cannot grow for the whole run of the program.
+inline constexpr int32_t kMaxBandwidthWindow = 86400;
+
+class BandwidthHistory {
+public:
+    using const_iterator = std::deque<int32_t>::const_iterator;
+    using iterator = const_iterator;
+
+    BandwidthHistory() = default;
+    BandwidthHistory(std::initializer_list<int32_t> samples);
+
+    // Appends `sample`, keeps only the last `window` samples and returns their mean,
+    // rounded toward zero. A window below 1 keeps only the latest sample, so the mean
+    // is that sample; one above kMaxBandwidthWindow keeps that many. The sum is kept
+    // as samples come and go, in 64 bits, which no number of 32-bit samples a day
+    // long can overflow.
+    int64_t append(int32_t sample, int32_t window);
+
+    void clear();
+    size_t size() const { return m_samples.size(); }
+    bool empty() const { return m_samples.empty(); }
+    const_iterator begin() const { return m_samples.begin(); }
+    const_iterator end() const { return m_samples.end(); }
+
+    bool operator==(const BandwidthHistory&) const = default;
+    bool operator==(const std::deque<int32_t>& samples) const { return m_samples == samples; }
+
+private:
+    std::deque<int32_t> m_samples;
+    int64_t m_sum = 0;
+};
 
 } // namespace tavrin

@@ -1,7 +1,5 @@
 #include "Filter.h"
 
-#include "BandwidthSamples.h"
-
 #include <cstdint>
 #include <limits>
 
@@ -17,7 +15,7 @@ std::string_view ProtocolText(uint16_t protocol) {
 }
 
 void Filter::AddBandwidthSample(int32_t bytesPerSecond, int32_t windowLength) {
-    const int64_t mean = appendBandwidthSample(bandwidthSamples, bytesPerSecond, windowLength);
+    const int64_t mean = bandwidthSamples.append(bytesPerSecond, windowLength);
     // A negative sample (which no counter produces) cannot make the mean wrap around.
     averageBandwidth = mean < 0 ? 0 : static_cast<uint32_t>(mean);
     currentBandwidth = bytesPerSecond;

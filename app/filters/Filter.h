@@ -3,11 +3,11 @@
 // and the editors reach every one by its name.
 #pragma once
 
+#include "BandwidthSamples.h"
 #include "BoundedText.h"
 #include "OvlankProtocol.h"
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -43,15 +43,14 @@ public:
     virtual std::string GetDescription() const = 0;
 
     // Records the bytes counted for this filter during the last second and keeps
-    // the mean of the last windowLength samples. A window below 1 keeps only the
-    // latest sample, so the mean is that sample.
+    // the mean of the last windowLength samples (see BandwidthHistory::append).
     void AddBandwidthSample(int32_t bytesPerSecond, int32_t windowLength);
 
     bool operator==(const Filter&) const = default;
 
     int32_t kind;
     int32_t available = 1; // takes part in filtering
-    std::deque<int32_t> bandwidthSamples;
+    BandwidthHistory bandwidthSamples;
     int32_t currentBandwidth = 0;  // bytes per second, the latest sample
     uint32_t averageBandwidth = 0; // bytes per second, the mean of the samples
 

@@ -1,8 +1,12 @@
 // Start-up, saving and the exit path of the core, on real settings files.
 #include "CoreHarness.h"
+#include "HeadlessView.h"
+#include "ReadAll.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <sys/stat.h>
 
 namespace tavrin::core {
@@ -38,7 +42,8 @@ protected:
 
 TEST_F(ApplicationCoreTest, AMissingSettingsFileIsCreatedWithDefaults) {
     ASSERT_TRUE(setUp(""));
-    EXPECT_EQ(m_engine.names(), (Strings{"GET_VERSION", "STOP_IP_HOOK", "CLEAR_FILTER"}));
+    EXPECT_EQ(m_engine.names(),
+              (Strings{"GET_VERSION", "STOP_IP_HOOK", "CLEAR_FILTER", "STOP_FILTERING"}));
     const std::string written = settingsFile();
     EXPECT_NE(written.find("[Common Settings]"), std::string::npos);
     EXPECT_NE(written.find("INI_FILE_VERSION=1300"), std::string::npos);
@@ -71,6 +76,7 @@ TEST_F(ApplicationCoreTest, LeavingWithSavedSettingsAsksNothingAndKeepsTheFilter
     EXPECT_NE(written.find("MAX_PACKET_CAPTURE_NUM=300"), std::string::npos);
     EXPECT_NE(written.find("FILTER_NAME=first"), std::string::npos);
     EXPECT_TRUE(m_core.ended());
+    EXPECT_FALSE(m_core.endedByFailure());
 }
 
 TEST_F(ApplicationCoreTest, CancelInTheSaveQuestionKeepsTheProgramRunning) {
@@ -138,6 +144,47 @@ TEST_F(ApplicationCoreTest, AutoSaveSavesWithoutAskingButCloseIsStillConfirmed) 
     EXPECT_TRUE(sessionEnded());
 }
 
+TEST_F(ApplicationCoreTest, AFailedSaveKeepsTheProgramWithItsSession) {
+    ASSERT_TRUE(start(kFilters));
+    editFilters();
+    // A protected file: the full save refuses to replace it.
+    ASSERT_EQ(::chmod((m_folder / "Setting.ini").c_str(), 0444), 0);
+    m_engine.clear();
+    m_messages.script(Answer::Yes);
+    EXPECT_FALSE(m_core.exitPath());
+    EXPECT_TRUE(m_core.exitSaveFailed());
+    EXPECT_EQ(m_messages.texts(), (Strings{"設定は保存されていません。保存して終了しますか？",
+                                           "設定を保存できません。ファイルが使用中です。"}));
+    EXPECT_TRUE(m_engine.names().empty());
+    EXPECT_TRUE(m_core.session().running());
+    EXPECT_FALSE(m_core.ended());
+
+    // AUTO_SAVE does not ask, and its failed save keeps the program just the same.
+    m_core.edited().SetAutoSave(1);
+    m_messages.clear();
+    EXPECT_FALSE(m_core.exitPath());
+    EXPECT_EQ(m_messages.texts(), (Strings{"設定を保存できません。ファイルが使用中です。"}));
+    EXPECT_FALSE(m_core.ended());
+
+    // tavrinctl run has nobody to ask: it says so once, and the next signal leaves
+    // without the save, through the rest of the exit path.
+    std::FILE* err = std::tmpfile();
+    ASSERT_NE(err, nullptr);
+    ctl::SignalExit leave(m_core, err);
+    EXPECT_FALSE(leave());
+    EXPECT_FALSE(m_core.ended());
+    EXPECT_EQ(test::fileText(err),
+              "tavrinctl run: the settings could not be saved, so Tavrin keeps "
+              "running; a second signal ends it without saving\n");
+    EXPECT_TRUE(leave());
+    EXPECT_TRUE(m_core.ended());
+    EXPECT_TRUE(sessionEnded());
+    EXPECT_EQ(m_view.events.back(), "end");
+    EXPECT_NE(settingsFile().find("FILTER_NAME=first"), std::string::npos);
+    EXPECT_EQ(test::fileText(err).find('\n'), test::fileText(err).size() - 1); // said once
+    std::fclose(err);
+}
+
 TEST_F(ApplicationCoreTest, ANewBandwidthPeriodRebuildsTheSessionAndIsSaved) {
     ASSERT_TRUE(start(kFilters));
     m_engine.clear();
@@ -171,7 +218,8 @@ protected:
 };
 
 TEST_F(BrokenTableTest, AFailedConnectionTableEndsTheProgramThroughTheExitPath) {
-    ASSERT_TRUE(setUp(kFilters));
+    ASSERT_TRUE(setUp("[Common Settings]\nAUTO_SAVE=FALSE\nSTARTUP_ON=TRUE\n"
+                      "[PacketFilter1]\nPROTOCOL=17\nFILTER_NAME=first\nID=1\n"));
     m_core.initialise();
     EXPECT_EQ(m_messages.texts(),
               (Strings{"TCPテーブルの取得に失敗しました。Tavrinを終了します。\n"
@@ -180,6 +228,11 @@ TEST_F(BrokenTableTest, AFailedConnectionTableEndsTheProgramThroughTheExitPath) 
     EXPECT_EQ(m_view.events.back(), "end");
     EXPECT_FALSE(m_engine.hookRegistered()); // the start stopped where the program ended
     EXPECT_FALSE(m_view.timersRunning);
+    EXPECT_TRUE(m_core.endedByFailure());
+    // STARTUP_ON does not reach a daemon whose session has already ended.
+    for (const std::string& name : m_engine.names())
+        EXPECT_NE(name, "START_FILTERING");
+    EXPECT_EQ(std::count(m_view.events.begin(), m_view.events.end(), "filtering on"), 0);
 }
 
 } // namespace

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <map>
+#include <random>
 #include <vector>
 
 namespace tavrin::core {
@@ -66,16 +69,29 @@ TEST(BandwidthMonitor, RepliesThatDoNotFitTheFiltersNeverReachOutsideEitherTable
     EXPECT_EQ(monitor.sentSum(), 40);
     EXPECT_EQ(monitor.receivedSum(), 50);
 
-    // A list grown past 64 filters: positions from 64 on are never written.
-    std::vector<uint32_t> rules(64, 1);
-    const std::vector<int32_t> many(70, 1);
+    // A list grown past 64 filters: the daemon counts 64 rules, and the filters
+    // after the 64th enabled one get nothing. A disabled filter in front moves the
+    // 64th rule to position 64, which is counted all the same.
+    std::vector<uint32_t> rules(64);
+    for (uint32_t j = 0; j < 64; ++j)
+        rules[j] = j + 1;
+    std::vector<int32_t> many(70, 1);
+    many[0] = 0;
+    second(monitor, 3);
     ASSERT_TRUE(monitor.addReading(reply(rules, 0, 0), many));
-    EXPECT_EQ(monitor.accumulator(63), 1);
-    EXPECT_EQ(monitor.accumulator(64), 0);
-    const auto samples = second(monitor, 70);
+    EXPECT_EQ(monitor.accumulator(0), 0);
+    EXPECT_EQ(monitor.accumulator(1), 1);
+    EXPECT_EQ(monitor.accumulator(64), 64);
+    EXPECT_EQ(monitor.accumulator(65), 0);
+    auto samples = second(monitor, 70);
     EXPECT_EQ(samples.size(), 70u);
-    EXPECT_EQ(samples.at(63), 1);
+    EXPECT_EQ(samples.at(64), 64);
     EXPECT_EQ(samples.at(69), 0);
+    // The list got shorter: what was counted for a position past it goes nowhere.
+    ASSERT_TRUE(monitor.addReading(reply(rules, 0, 0), many));
+    samples = second(monitor, 3);
+    EXPECT_EQ(samples.size(), 3u);
+    EXPECT_EQ(monitor.accumulator(64), 0);
 
     // Malformed replies count nothing.
     EXPECT_FALSE(monitor.addReading(std::vector<uint8_t>(4), three));
@@ -135,6 +151,42 @@ TEST(BandwidthMonitor, ASecondWithoutReadingsShowsNotMeasuredAndAddsNoHistory) {
 
     monitor.clear();
     EXPECT_EQ(monitor.sentSum(), BandwidthMonitor::kNotMeasured);
+}
+
+TEST(BandwidthHistory, TheMeanIsExactOverTheWindowAndADayIsTheLongestWindow) {
+    // Samples from the whole 32-bit range, the window run well past its size and then
+    // shortened: every mean equals the mean of the samples held, summed afresh.
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int32_t> any(INT32_MIN, INT32_MAX);
+    BandwidthHistory history;
+    std::vector<int32_t> all;
+    for (int i = 0; i < 1000; ++i) {
+        const int32_t window = i < 600 ? 7 : 3;
+        all.push_back(any(rng));
+        const int64_t mean = history.append(all.back(), window);
+        const size_t held = std::min<size_t>(all.size(), static_cast<size_t>(window));
+        int64_t sum = 0;
+        for (size_t k = all.size() - held; k < all.size(); ++k)
+            sum += all[k];
+        ASSERT_EQ(history.size(), held) << i;
+        ASSERT_EQ(mean, sum / static_cast<int64_t>(held)) << i;
+    }
+
+    // The largest window a file can give keeps one day of samples.
+    BandwidthHistory day;
+    const auto kDay = static_cast<size_t>(kMaxBandwidthWindow);
+    auto sample = [](size_t i) { return static_cast<int32_t>((i * 7919) % 2000003); };
+    int64_t mean = 0;
+    for (size_t i = 0; i < kDay + 5; ++i) {
+        mean = day.append(sample(i), INT32_MAX);
+        ASSERT_LE(day.size(), kDay);
+    }
+    EXPECT_EQ(day.size(), kDay);
+    int64_t sum = 0;
+    for (size_t i = 5; i < kDay + 5; ++i)
+        sum += sample(i);
+    EXPECT_EQ(mean, sum / static_cast<int64_t>(kDay));
+    EXPECT_EQ(*day.begin(), sample(5));
 }
 
 } // namespace

@@ -66,9 +66,9 @@ TEST_F(DriverBringUpTest, StartsBothServicesChecksTheVersionAndResetsTheDaemon) 
     EXPECT_EQ(m_ipManager.lastConfig().executable, kIpFilterDriverFile);
     EXPECT_EQ(m_manager.lastConfig().executable, m_program / "Ovlank");
     EXPECT_EQ(m_manager.lastConfig().devicePath, "/run/t/Ovlank");
-    EXPECT_EQ(
-        codes(m_opener.device()),
-        (std::vector<uint32_t>{ovlank::GET_VERSION, ovlank::STOP_IP_HOOK, ovlank::CLEAR_FILTER}));
+    EXPECT_EQ(codes(m_opener.device()),
+              (std::vector<uint32_t>{ovlank::GET_VERSION, ovlank::STOP_IP_HOOK,
+                                     ovlank::CLEAR_FILTER, ovlank::STOP_FILTERING}));
     EXPECT_EQ(m_opener.device().requests()[0].outputSize, 4u);
 
     // Leaving stops and deletes the daemon's service but not the system's.
@@ -102,6 +102,17 @@ TEST_F(DriverBringUpTest, WithoutRootBothMessagesAreShownAndTheDaemonIsNotTouche
         (Strings{"TavrinはAdministrator権限で実行する必要があります。",
                  "IpFltDrv.sysの初期化に失敗しました。\nReturn code : -1\nTavrinを終了します。"}));
     EXPECT_TRUE(m_manager.calls().empty());
+
+    // Root, but a run-time folder the manager cannot trust: its reason comes first.
+    m_messages.clear();
+    m_ipManager.script("openManager", ScmStatus::AccessDenied,
+                       "/run/t/services: writable by others");
+    EXPECT_FALSE(bringUp());
+    EXPECT_EQ(
+        m_messages.texts(),
+        (Strings{"/run/t/services: writable by others",
+                 "TavrinはAdministrator権限で実行する必要があります。",
+                 "IpFltDrv.sysの初期化に失敗しました。\nReturn code : -1\nTavrinを終了します。"}));
 }
 
 TEST_F(DriverBringUpTest, ALockedDatabaseIsRetriedWithAFreshStartEachTime) {
@@ -181,6 +192,11 @@ TEST_F(DriverBringUpTest, AFailedResetNamesTheRequest) {
     m_opener.device().script(ovlank::CLEAR_FILTER, {false, ovlank::STATUS_SUCCESS, {}});
     EXPECT_FALSE(bringUp());
     EXPECT_EQ(m_messages.texts(), (Strings{"FAILED: DeviceIoControl CLEAR_FILTER"}));
+
+    m_messages.clear();
+    m_opener.device().script(ovlank::STOP_FILTERING, {true, ovlank::STATUS_UNSUCCESSFUL, {}});
+    EXPECT_FALSE(bringUp());
+    EXPECT_EQ(m_messages.texts(), (Strings{"FAILED: DeviceIoControl STOP_FILTERING"}));
 }
 
 } // namespace

@@ -1,12 +1,15 @@
 // The real engine in the test's own process behind the device interface, so that
 // the core's requests reach real rule-list, counter and ring logic and their order
 // can be read back. Hook registration has no netfilter behind it here: it is
-// recorded and always succeeds.
+// recorded and always succeeds. A request can be refused on purpose, for the
+// failures the engine itself never gives.
 #pragma once
 
 #include "DeviceLink.h"
 #include "Engine.h"
 
+#include <deque>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,6 +42,10 @@ public:
         return out;
     }
     void clear() { m_requests.clear(); }
+    // The next request with `code` is answered with `status` and never reaches the engine.
+    void refuseNext(uint32_t code, ovlank::NtStatus status = ovlank::STATUS_UNSUCCESSFUL) {
+        m_refusals[code].push_back(status);
+    }
 
 private:
     struct Registrar final : ovlank::HookRegistrar {
@@ -55,6 +62,12 @@ private:
         explicit Link(EngineDevice& device) : m_device(device) {}
         std::optional<ControlReply> control(uint32_t code, std::span<const uint8_t> input,
                                             std::span<uint8_t> output) override {
+            if (auto& refusals = m_device.m_refusals[code]; !refusals.empty()) {
+                const ovlank::NtStatus status = refusals.front();
+                refusals.pop_front();
+                m_device.m_requests.push_back({code, {input.begin(), input.end()}, status});
+                return ControlReply{status, 0};
+            }
             const ovlank::RequestResult result = m_device.m_engine.dispatch(code, input, output);
             m_device.m_requests.push_back({code, {input.begin(), input.end()}, result.status});
             return ControlReply{result.status, result.information};
@@ -67,6 +80,7 @@ private:
     Registrar m_registrar;
     ovlank::Engine m_engine;
     std::vector<Request> m_requests;
+    std::map<uint32_t, std::deque<ovlank::NtStatus>> m_refusals;
     std::vector<std::string> m_paths;
 };
 

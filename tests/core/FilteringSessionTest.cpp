@@ -44,6 +44,10 @@ PacketBuilder toLocal(uint16_t port, size_t payload = 100) {
 
 class FilteringSessionTest : public ::testing::Test, protected test::CoreHarness {
 protected:
+    FilteringSessionTest() = default;
+    explicit FilteringSessionTest(std::unique_ptr<TcpTableSource> table)
+        : test::CoreHarness(std::move(table)) {}
+
     FilteringSession& session() { return m_core.session(); }
     ovlank::DriverRule addedRule(size_t n) {
         std::vector<const test::EngineDevice::Request*> adds;
@@ -58,6 +62,9 @@ protected:
 };
 
 TEST_F(FilteringSessionTest, StartLoadsEveryEnabledFilterThenRegistersTheHook) {
+    // A daemon left filtering by a program that died: the bring-up switches it off.
+    ASSERT_EQ(m_engine.engine().dispatch(ovlank::START_FILTERING, {}, {}).status,
+              ovlank::STATUS_SUCCESS);
     ASSERT_TRUE(start(threeFilters("BANDWIDTH_CONTROL_TIME=100\n")));
     EXPECT_EQ(m_engine.names(),
               (Strings{"SET_LOCALIP", "ADD_FILTER", "ADD_FILTER", "START_IP_HOOK"}));
@@ -80,6 +87,7 @@ TEST_F(FilteringSessionTest, StartLoadsEveryEnabledFilterThenRegistersTheHook) {
     EXPECT_EQ(m_view.panes[kPaneTotal], " TOTAL ");
 
     // The hook counts but drops nothing until filtering is switched on.
+    EXPECT_FALSE(session().filtering());
     EXPECT_TRUE(decide(toLocal(5555)));
     session().startFiltering();
     EXPECT_FALSE(decide(toLocal(5555)));
@@ -115,6 +123,82 @@ TEST_F(FilteringSessionTest, ARebuildSendsEverythingAgainAndFilteringStaysOn) {
     EXPECT_FALSE(m_engine.hookRegistered());
 }
 
+TEST_F(FilteringSessionTest, AFailedRequestShowsItsMessageAndEndsItsStep) {
+    ASSERT_TRUE(start(threeFilters()));
+    ASSERT_TRUE(session().running());
+
+    // SET_LOCALIP carries the result code; no rule and no hook follow it.
+    m_engine.clear();
+    m_engine.refuseNext(ovlank::SET_LOCALIP);
+    session().restart();
+    EXPECT_EQ(m_engine.names(), (Strings{"STOP_IP_HOOK", "CLEAR_FILTER", "SET_LOCALIP"}));
+    EXPECT_EQ(m_messages.texts(),
+              (Strings{"FAILED: DeviceIoControl SET_LOCALIP\nReturn code : -9"}));
+    EXPECT_FALSE(session().running());
+    EXPECT_FALSE(m_view.timersRunning);
+
+    // START_IP_HOOK: the rules are in, but neither the hook nor the timers run.
+    m_messages.clear();
+    m_engine.refuseNext(ovlank::START_IP_HOOK);
+    session().restart();
+    EXPECT_EQ(m_messages.texts(), (Strings{"FAILED: DeviceIoControl START_IP_HOOK"}));
+    EXPECT_FALSE(session().running());
+    EXPECT_FALSE(m_engine.hookRegistered());
+    EXPECT_FALSE(m_view.timersRunning);
+
+    // A stop that fails keeps the session and its timers, and a restart does not
+    // load the rules again behind the ones still there.
+    session().restart();
+    ASSERT_TRUE(session().running());
+    const std::pair<uint32_t, Strings> stops[] = {
+        {ovlank::STOP_IP_HOOK, {"STOP_IP_HOOK"}},
+        {ovlank::CLEAR_FILTER, {"STOP_IP_HOOK", "CLEAR_FILTER"}},
+    };
+    for (const auto& [code, sent] : stops) {
+        m_messages.clear();
+        m_engine.clear();
+        m_engine.refuseNext(code);
+        session().restart();
+        EXPECT_EQ(m_engine.names(), sent);
+        EXPECT_EQ(m_messages.texts(), (Strings{"FAILED: DeviceIoControl " + sent.back()}));
+        EXPECT_TRUE(session().running());
+        EXPECT_TRUE(m_view.timersRunning);
+    }
+    m_engine.refuseNext(ovlank::CLEAR_FILTER);
+    EXPECT_FALSE(session().stop());
+    EXPECT_TRUE(m_view.timersRunning);
+    session().restart();
+    ASSERT_TRUE(session().running());
+
+    // A refused switch changes neither the flag nor the window.
+    m_messages.clear();
+    m_view.events.clear();
+    m_engine.refuseNext(ovlank::START_FILTERING);
+    session().startFiltering();
+    EXPECT_FALSE(session().filtering());
+    EXPECT_TRUE(decide(toLocal(5555)));
+    session().startFiltering();
+    m_engine.refuseNext(ovlank::STOP_FILTERING);
+    session().stopFiltering();
+    EXPECT_TRUE(session().filtering());
+    EXPECT_FALSE(decide(toLocal(5555)));
+    session().stopFiltering();
+    EXPECT_FALSE(session().filtering());
+    EXPECT_TRUE(decide(toLocal(5555)));
+    EXPECT_EQ(m_messages.texts(), (Strings{"FAILED: DeviceIoControl START_FILTERING",
+                                           "FAILED: DeviceIoControl STOP_FILTERING"}));
+    EXPECT_EQ(m_view.events, (Strings{"filtering on", "filtering off"}));
+
+    // A failed counter read counts nothing.
+    m_messages.clear();
+    decide(toLocal(6666));
+    m_engine.refuseNext(ovlank::CLEAR_BANDWIDTH);
+    session().readCounters();
+    EXPECT_EQ(m_messages.texts(), (Strings{"FAILED: DeviceIoControl CLEAR_BANDWIDTH"}));
+    EXPECT_EQ(session().bandwidth().accumulator(2), 0);
+    EXPECT_EQ(session().bandwidth().receivedSum(), BandwidthMonitor::kNotMeasured);
+}
+
 TEST_F(FilteringSessionTest, WithoutFiltersTheSessionStillCounts) {
     ASSERT_TRUE(start(common()));
     EXPECT_EQ(m_engine.names(), (Strings{"SET_LOCALIP", "START_IP_HOOK"}));
@@ -126,11 +210,13 @@ TEST_F(FilteringSessionTest, WithoutFiltersTheSessionStillCounts) {
 }
 
 TEST_F(FilteringSessionTest, AListGrownPastSixtyFourKeepsItsFirstSixtyFourInForce) {
+    // 66 filters, the first disabled: the 64th rule is the filter at position 64.
     std::string settings = common();
     for (int n = 1; n <= 66; ++n)
         settings +=
             packetSection(n, "MY_PORT=" + std::to_string(1000 + n) +
-                                 "\nIS_MY_ALL_PORT=FALSE\nDROP=TRUE\nDROP_SYN_ONLY=FALSE\n");
+                                 "\nIS_MY_ALL_PORT=FALSE\nDROP=TRUE\nDROP_SYN_ONLY=FALSE\n" +
+                                 (n == 1 ? "AVAILABLE=FALSE\n" : ""));
     ASSERT_TRUE(start(settings));
     long adds = 0;
     for (const auto& r : m_engine.requests()) {
@@ -142,15 +228,20 @@ TEST_F(FilteringSessionTest, AListGrownPastSixtyFourKeepsItsFirstSixtyFourInForc
     EXPECT_EQ(adds, 64);
     EXPECT_EQ(m_engine.names().back(), "START_IP_HOOK");
     EXPECT_EQ(m_messages.texts(), (Strings{"FAILED: DeviceIoControl ADD_FILTER"}));
-    session().startFiltering();
-    EXPECT_FALSE(decide(toLocal(1064)));
-    EXPECT_TRUE(decide(toLocal(1065)));
-    // Counting and the second tick stay inside the 64-entry table.
-    decide(toLocal(1001));
+    // Every rule in force is counted, wherever its filter stands in the list.
+    decide(toLocal(1002));
+    decide(toLocal(1065));
+    decide(toLocal(1066));
     session().readCounters();
     session().secondTick();
-    EXPECT_GT(m_core.inForce().PacketFilterAt(0)->currentBandwidth, 0);
-    EXPECT_EQ(m_core.inForce().PacketFilterAt(65)->currentBandwidth, 0);
+    const auto& filters = m_core.inForce().PacketFilters();
+    EXPECT_GT(filters[1]->currentBandwidth, 0);
+    EXPECT_GT(filters[64]->currentBandwidth, 0);
+    EXPECT_EQ(filters[65]->currentBandwidth, 0);
+    session().startFiltering();
+    EXPECT_TRUE(decide(toLocal(1001)));
+    EXPECT_FALSE(decide(toLocal(1065)));
+    EXPECT_TRUE(decide(toLocal(1066)));
 }
 
 TEST_F(FilteringSessionTest, CountersBecomePerFilterAndTotalBandwidth) {
@@ -285,6 +376,90 @@ TEST_F(FilteringSessionTest, ProcessBoundFiltersGetTheirProcessesPorts) {
     EXPECT_EQ(ports[1]->input, (std::vector<uint8_t>{1, 0, 1, 0, 0xFF, 0xFF}));
     EXPECT_EQ(m_core.inForce().PacketFilterAt(1)->processPortCount, 0xFFFF);
     EXPECT_EQ(m_core.inForce().PacketFilterAt(1)->GetProcessPortText(), "None");
+}
+
+// A connection table as the test sets it.
+class RowsTable final : public TcpTableSource {
+public:
+    explicit RowsTable(std::shared_ptr<std::vector<TcpRow>> rows) : m_rows(std::move(rows)) {}
+    bool read(std::vector<TcpRow>& rows, std::string&) override {
+        rows = *m_rows;
+        return true;
+    }
+    bool hasOwners() const override { return true; }
+
+private:
+    std::shared_ptr<std::vector<TcpRow>> m_rows;
+};
+
+class SessionPortListTest : public FilteringSessionTest {
+protected:
+    SessionPortListTest() : SessionPortListTest(std::make_shared<std::vector<TcpRow>>()) {}
+    explicit SessionPortListTest(std::shared_ptr<std::vector<TcpRow>> rows)
+        : FilteringSessionTest(std::make_unique<RowsTable>(rows)), m_rows(std::move(rows)) {}
+
+    void addRow(uint32_t state, uint16_t port, int32_t pid = static_cast<int32_t>(::getpid())) {
+        TcpRow row;
+        row.state = state;
+        row.localAddr = htonl(INADDR_LOOPBACK);
+        row.localPort = htons(port);
+        row.remoteAddr = state == kTcpListening ? 0 : kRemote;
+        row.remotePort = htons(static_cast<uint16_t>(40000 + m_rows->size()));
+        row.processId = pid;
+        m_rows->push_back(row);
+    }
+    std::vector<std::vector<uint8_t>> portRequests() const {
+        std::vector<std::vector<uint8_t>> out;
+        for (const auto& r : m_engine.requests())
+            if (r.code == ovlank::SET_PORTS)
+                out.push_back(r.input);
+        return out;
+    }
+
+    std::shared_ptr<std::vector<TcpRow>> m_rows;
+};
+
+TEST_F(SessionPortListTest, PortListsTakeLiveStatesOnceEachAndAtMost256) {
+    addRow(kTcpListening, 80);
+    addRow(kTcpEstablished, 80); // the same port right after: sent once
+    addRow(kTcpClosed, 81);      // states outside 2 to 5 are passed over
+    addRow(kTcpFinWait1, 82);
+    addRow(kTcpSynSent, 83);
+    addRow(kTcpSynReceived, 84);
+    addRow(kTcpEstablished, 85, 1); // another program
+    for (uint16_t port = 1000; port < 1300; ++port)
+        addRow(kTcpEstablished, port);
+    const std::string program = "PROTOCOL=6\nDROP=TRUE\nAPPNAME=" + programName() + "\n";
+    ASSERT_TRUE(start(common() + packetSection(1, program) + packetSection(2, program)));
+
+    auto requests = portRequests();
+    ASSERT_EQ(requests.size(), 2u);
+    const std::vector<uint8_t>& request = requests[0];
+    ASSERT_EQ(request.size(), 6u + 2u * 256);
+    EXPECT_EQ(request[0] | request[1] << 8, 0); // rule 0
+    EXPECT_EQ(request[2] | request[3] << 8, 1); // DOWN: the destination port is the local one
+    EXPECT_EQ(request[4] | request[5] << 8, 256);
+    std::vector<uint16_t> ports(256);
+    std::memcpy(ports.data(), request.data() + 6, 2 * ports.size());
+    std::vector<uint16_t> expected{80, 83, 84};
+    for (uint16_t port = 1000; expected.size() < 256; ++port)
+        expected.push_back(port);
+    EXPECT_EQ(ports, expected);
+    EXPECT_EQ(m_core.inForce().PacketFilterAt(0)->processPortCount, 256);
+    EXPECT_EQ(requests[1][0], 1); // rule 1 got its own list
+
+    // A refused list is passed over and the next filter still gets its own.
+    m_engine.clear();
+    m_engine.refuseNext(ovlank::SET_PORTS);
+    session().connectionTick();
+    EXPECT_EQ(portRequests().size(), 2u);
+    EXPECT_EQ(m_engine.requests().back().status, ovlank::STATUS_SUCCESS);
+    EXPECT_TRUE(m_messages.texts().empty()) << ::testing::PrintToString(m_messages.texts());
+
+    // Without a device the step ends at its first list, with the message.
+    m_ovlank.Close();
+    EXPECT_FALSE(session().updatePortLists());
+    EXPECT_EQ(m_messages.texts(), (Strings{"FAILED: DeviceIoControl SET_PORTS"}));
 }
 
 TEST_F(FilteringSessionTest, DynamicOverridesFollowFilteringAndTheCheckBox) {

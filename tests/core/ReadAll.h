@@ -1,8 +1,11 @@
-// Reading a whole frame from a socket, for the stand-in daemon and the test peers.
+// Reading a whole frame from a socket, for the stand-in daemon and the test peers,
+// and everything a stdio file holds, for the headless program's output.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <string>
 #include <unistd.h>
 
 namespace tavrin::core::test {
@@ -18,6 +21,16 @@ inline bool readAll(int fd, void* data, size_t length) {
         length -= static_cast<size_t>(n);
     }
     return true;
+}
+
+// Everything written to `file` so far.
+inline std::string fileText(std::FILE* file) {
+    std::fflush(file);
+    std::string text;
+    std::rewind(file);
+    for (int c; (c = std::fgetc(file)) != EOF;)
+        text.push_back(static_cast<char>(c));
+    return text;
 }
 
 } // namespace tavrin::core::test

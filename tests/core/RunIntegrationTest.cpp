@@ -96,9 +96,9 @@ public:
             return -1;
         return WIFEXITED(m_status) ? WEXITSTATUS(m_status) : -1;
     }
-    int terminate() {
+    int terminate(int signo = SIGTERM) {
         if (m_pid > 0)
-            ::kill(m_pid, SIGTERM);
+            ::kill(m_pid, signo);
         return wait();
     }
 
@@ -289,9 +289,11 @@ TEST_F(RunTest, ASecondStartFindsTheFirstAndLeaves) {
                    m_logs.path());
     EXPECT_EQ(second.wait(), 0) << second.err();
     EXPECT_TRUE(program->waitFor("another start found this one running", 10s));
-    EXPECT_EQ(program->terminate(), 0);
+    // A closed terminal leaves through the exit path too, daemon and all.
+    EXPECT_EQ(program->terminate(SIGHUP), 0);
     // The exit path saved the options; the file reads back.
     EXPECT_NE(m_files.read("Setting.ini").find("INI_FILE_VERSION=1300"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(m_runtime / "services/Ovlank"));
 }
 
 TEST_F(RunTest, BringUpFailuresAreReportedAndEndTheProgram) {

@@ -1,8 +1,13 @@
 #include "RunLoop.h"
+#include "BandwidthMonitor.h"
+#include "HeadlessView.h"
+#include "ReadAll.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <unistd.h>
 
 namespace tavrin::ctl {
@@ -44,19 +49,46 @@ TEST(RunLoop, SignalsAndReadableDescriptorsBecomeEvents) {
         char c;
         if (::read(pipeFds[0], &c, 1) == 1)
             got.push_back(c);
-        if (got == "ab")
-            ::raise(SIGTERM); // blocked: it arrives as an event, not as the end
+        if (got == "ab") {
+            // Blocked: each arrives as an event, not as the end of the process. A
+            // closed terminal (SIGHUP) and SIGQUIT ask to leave just like SIGINT and SIGTERM.
+            for (int signo : {SIGTERM, SIGHUP, SIGQUIT, SIGINT})
+                ::raise(signo);
+        }
     });
     loop.onSignal([&](int signo) {
         signals.push_back(signo);
-        loop.quit();
+        if (signals.size() == 4)
+            loop.quit();
     });
     ASSERT_EQ(::write(pipeFds[1], "ab", 2), 2);
     ASSERT_TRUE(loop.run());
     EXPECT_EQ(got, "ab");
-    EXPECT_EQ(signals, (std::vector<int>{SIGTERM}));
+    std::sort(signals.begin(), signals.end());
+    EXPECT_EQ(signals, (std::vector<int>{SIGHUP, SIGINT, SIGQUIT, SIGTERM}));
     ::close(pipeFds[0]);
     ::close(pipeFds[1]);
+}
+
+TEST(HeadlessView, PrintsOneStatusLinePerPairAndTheFilteringSwitch) {
+    RunLoop loop;
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    HeadlessView view(loop, out);
+    using core::BandwidthMonitor;
+    view.setPaneText(core::kPaneTotal, core::kTotalPaneText);
+    view.setPaneText(core::kPaneUp, BandwidthMonitor::paneText(0, 1536));
+    EXPECT_EQ(core::test::fileText(out), ""); // TOTAL and UP alone print nothing
+    view.setPaneText(core::kPaneDown, BandwidthMonitor::paneText(1, 0));
+    view.filteringChanged(true);
+    view.setPaneText(core::kPaneUp, BandwidthMonitor::paneText(0, BandwidthMonitor::kNotMeasured));
+    view.setPaneText(core::kPaneDown, BandwidthMonitor::paneText(1, 2048));
+    view.filteringChanged(false);
+    EXPECT_EQ(core::test::fileText(out), " UP     1.5 KB/s | DOWN     0.0 KB/s\n"
+                                         "filtering on\n"
+                                         " UP    未測定 | DOWN     2.0 KB/s\n"
+                                         "filtering off\n");
+    std::fclose(out);
 }
 
 } // namespace

@@ -150,15 +150,18 @@ TEST_F(ServiceFolderTest, PlantedLinksAndOtherUsersAreRefused) {
 
     ASSERT_EQ(::symlink((m_root / "services").c_str(), (m_root / "linked").c_str()), 0);
     ServiceFolder viaLink(m_root / "linked", m_opener);
-    EXPECT_EQ(viaLink.openManager().status, ScmStatus::AccessDenied);
+    const ScmOutcome refused = viaLink.openManager();
+    EXPECT_EQ(refused.status, ScmStatus::AccessDenied);
+    EXPECT_NE(refused.text.find(m_root / "linked"), std::string::npos) << refused.text;
 
-    // Without root the manager cannot be opened at all.
+    // Without root the manager cannot be opened at all, and rights are the only reason.
     const pid_t child = ::fork();
     if (child == 0) {
         if (::setresuid(65534, 65534, 65534) != 0)
             ::_exit(2);
         ServiceFolder asNobody(m_root / "services", m_opener);
-        ::_exit(asNobody.openManager().status == ScmStatus::AccessDenied ? 0 : 1);
+        const ScmOutcome out = asNobody.openManager();
+        ::_exit(out.status == ScmStatus::AccessDenied && out.text.empty() ? 0 : 1);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -228,7 +231,7 @@ TEST_F(RealBringUpTest, TheDaemonIsStartedResetAndAtTheEndStoppedAndDeleted) {
     EXPECT_TRUE(m_messages.texts().empty());
     // The service folder's readiness probe, then the bring-up's own requests.
     EXPECT_EQ(m_root.read("requests"),
-              "GET_VERSION 0\nGET_VERSION 0\nSTOP_IP_HOOK 0\nCLEAR_FILTER 0\n");
+              "GET_VERSION 0\nGET_VERSION 0\nSTOP_IP_HOOK 0\nCLEAR_FILTER 0\nSTOP_FILTERING 0\n");
     ServiceFolder::Record running;
     ASSERT_TRUE(parseServiceRecord(m_root.read("services/Ovlank"), running));
     EXPECT_EQ(running.config.executable, m_program / "Ovlank");
