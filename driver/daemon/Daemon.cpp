@@ -131,8 +131,9 @@ bool Daemon::clearLeftoverChains() {
 bool Daemon::createEngine() {
     m_engine = std::make_unique<Engine>(*m_hook);
     Engine* engine = m_engine.get();
-    m_hook->setDecider(
-        [engine](std::span<const uint8_t> packet) { return engine->decidePacket(packet); });
+    m_hook->setDecider([engine](std::span<const uint8_t> packet, uint32_t length) {
+        return engine->decidePacket(packet, length);
+    });
     return true;
 }
 

@@ -31,7 +31,7 @@ constexpr uint64_t kWatchTag = 4ull << 40;
 ControlServer::ControlServer(int listenFd, Handler handler, Log log)
     : m_listenFd(listenFd), m_epollFd(::epoll_create1(EPOLL_CLOEXEC)),
       m_wakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)), m_handler(std::move(handler)),
-      m_log(std::move(log)) {
+      m_log(std::move(log)), m_scratch(kMaxFrameLength) {
     if (m_epollFd < 0 || m_wakeFd < 0) {
         fail("cannot set up the control loop");
     }
@@ -197,11 +197,12 @@ bool ControlServer::serveBuffered(Client& client) {
         if (parsed.state == FrameState::Incomplete) {
             break;
         }
-        m_scratch.assign(parsed.head.outputLength, 0);
-        RequestResult result = m_handler(parsed.head.code, parsed.input, m_scratch);
-        const size_t information = std::min<size_t>(result.information, m_scratch.size());
-        appendReply(client.output, result.status,
-                    std::span<const uint8_t>(m_scratch).first(information));
+        // The handler writes the first `information` bytes of its output; only those
+        // are sent, so the buffer needs no clearing between requests.
+        const auto output = std::span(m_scratch).first(parsed.head.outputLength);
+        RequestResult result = m_handler(parsed.head.code, parsed.input, output);
+        const size_t information = std::min<size_t>(result.information, output.size());
+        appendReply(client.output, result.status, output.first(information));
         offset += parsed.consumed;
     }
     client.input.erase(client.input.begin(),

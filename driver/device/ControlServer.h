@@ -70,7 +70,7 @@ private:
     Log m_log;
     std::map<int, Client> m_clients;
     std::map<int, std::function<void()>> m_watches;
-    std::vector<uint8_t> m_scratch;
+    std::vector<uint8_t> m_scratch; // every request's output buffer, taken once
     bool m_stopping = false;
 };
 

@@ -25,9 +25,10 @@ RequestResult Engine::dispatch(uint32_t code, std::span<const uint8_t> input,
     return handleRequest(*m_state, m_registrar, code, input, output);
 }
 
-Verdict Engine::decide(std::span<const uint8_t> ipHeader, std::span<const uint8_t> data) {
+Verdict Engine::decide(std::span<const uint8_t> ipHeader, std::span<const uint8_t> data,
+                       uint32_t packetLength) {
     PacketFields packet;
-    if (!PacketFields::parse(ipHeader, data, packet))
+    if (!PacketFields::parse(ipHeader, data, packet, packetLength))
         return Verdict::Forward;
     const CaptureEntry capture = captureOf(ipHeader, data);
 
@@ -74,13 +75,13 @@ Verdict Engine::decide(std::span<const uint8_t> ipHeader, std::span<const uint8_
     return verdict;
 }
 
-Verdict Engine::decidePacket(std::span<const uint8_t> packet) {
+Verdict Engine::decidePacket(std::span<const uint8_t> packet, uint32_t packetLength) {
     if (packet.size() < kMinIpHeaderSize)
         return Verdict::Forward;
     const size_t headerLength = size_t{packet[0] & 0x0Fu} * 4;
     if (headerLength < kMinIpHeaderSize || headerLength > packet.size())
         return Verdict::Forward;
-    return decide(packet.first(headerLength), packet.subspan(headerLength));
+    return decide(packet.first(headerLength), packet.subspan(headerLength), packetLength);
 }
 
 void Engine::unload() {

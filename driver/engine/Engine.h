@@ -61,12 +61,16 @@ public:
     // has). Never reads past either span. Safe on several threads at once; waits at
     // most for a short spin, allocates nothing, makes no system call. A header
     // shorter than 20 bytes is forwarded untouched: not counted, recorded or totalled.
-    Verdict decide(std::span<const uint8_t> ipHeader, std::span<const uint8_t> data);
+    // `packetLength` (0: unknown) is the whole packet's length, which the system
+    // knows when it handed over only part of the packet; it is used only when the
+    // header's total length is 0, as in packets larger than 64 KiB.
+    Verdict decide(std::span<const uint8_t> ipHeader, std::span<const uint8_t> data,
+                   uint32_t packetLength = 0);
 
     // Convenience for the hook: splits a raw IPv4 packet at its header length and
     // decides it. Bytes too short to hold an IPv4 header, and a header length field
     // below 20 bytes or beyond the bytes given, are forwarded untouched.
-    Verdict decidePacket(std::span<const uint8_t> packet);
+    Verdict decidePacket(std::span<const uint8_t> packet, uint32_t packetLength = 0);
 
     // Driver unload: unregister the hook, clear the rules, release the local
     // address list. The engine stays usable afterwards, as after load: filtering

@@ -19,14 +19,18 @@ constexpr uint16_t kFragmentOffsetMask = 0x1FFF;
 } // namespace
 
 bool PacketFields::parse(std::span<const uint8_t> ipHeader, std::span<const uint8_t> data,
-                         PacketFields& out) {
+                         PacketFields& out, uint32_t packetLength) {
     if (ipHeader.size() < kMinIpHeaderSize)
         return false;
     const uint8_t* h = ipHeader.data();
     out.protocol = h[kProtocolOffset];
     out.sourceAddress = loadRaw32(h + kSourceOffset);
     out.destinationAddress = loadRaw32(h + kDestinationOffset);
-    out.wireSize = uint32_t{loadBig16(h + kTotalLengthOffset)} + kEthernetHeaderSize;
+    uint32_t totalLength = loadBig16(h + kTotalLengthOffset);
+    if (totalLength == 0) {
+        totalLength = std::min<uint32_t>(packetLength, UINT32_MAX - kEthernetHeaderSize);
+    }
+    out.wireSize = totalLength + kEthernetHeaderSize;
 
     // A later fragment carries payload where the first one had the ports and flags.
     const bool laterFragment = (loadBig16(h + kFragmentOffset) & kFragmentOffsetMask) != 0;

@@ -2,15 +2,22 @@
 
 #include "ChildProcess.h"
 
+#include <charconv>
 #include <sstream>
+#include <string_view>
 #include <unistd.h>
 
 namespace ovlank {
 namespace {
 
-std::vector<std::string> splitWords(const std::string& line) {
+// Carried by the input chain's counting rule when installing it made the mangle
+// table, so that whoever removes the chains (also a successor after a crash)
+// knows the table may go with them.
+constexpr std::string_view kMadeTableMark = "ovlank-made-the-table";
+
+std::vector<std::string> splitWords(std::string_view line) {
     std::vector<std::string> words;
-    std::istringstream stream(line);
+    std::istringstream stream{std::string(line)};
     for (std::string word; stream >> word;) {
         words.push_back(word);
     }
@@ -23,14 +30,81 @@ std::string firstLine(const std::string& text) {
     return line.empty() ? "no message" : line;
 }
 
-bool saveMangle(std::string& saved, std::string& error) {
-    const ChildResult result = runChild({toolPath("iptables-save"), "-t", "mangle"});
+// One "-A CHAIN ..." line of saved text, without the "[packets:bytes] " that
+// iptables-save -c puts before it.
+struct SavedRule {
+    std::string text;
+    std::optional<uint64_t> packets;
+};
+
+std::optional<SavedRule> parseRule(std::string_view line) {
+    std::optional<uint64_t> packets;
+    if (line.starts_with("[")) {
+        const auto colon = line.find(':');
+        const auto close = line.find("] ");
+        uint64_t value = 0;
+        if (colon == std::string_view::npos || close == std::string_view::npos || colon > close) {
+            return std::nullopt;
+        }
+        const auto [end, ec] = std::from_chars(line.data() + 1, line.data() + colon, value);
+        if (ec != std::errc() || end != line.data() + colon) {
+            return std::nullopt;
+        }
+        packets = value;
+        line.remove_prefix(close + 2);
+    }
+    if (!line.starts_with("-A ")) {
+        return std::nullopt;
+    }
+    return SavedRule{std::string(line), packets};
+}
+
+std::vector<SavedRule> savedRules(const std::string& saved) {
+    std::vector<SavedRule> rules;
+    std::istringstream stream(saved);
+    for (std::string line; std::getline(stream, line);) {
+        if (auto rule = parseRule(line)) {
+            rules.push_back(std::move(*rule));
+        }
+    }
+    return rules;
+}
+
+// The mangle section of a whole iptables-save text; empty when the table does not
+// exist. (iptables-save -t mangle shows the table even when it does not exist.)
+std::string mangleSection(const std::string& saved) {
+    std::istringstream stream(saved);
+    std::string section;
+    bool inside = false;
+    for (std::string line; std::getline(stream, line);) {
+        if (line.starts_with("*")) {
+            inside = line == "*mangle";
+        }
+        if (inside) {
+            section += line + "\n";
+        }
+        if (line == "COMMIT") {
+            inside = false;
+        }
+    }
+    return section;
+}
+
+bool runSave(const std::vector<std::string>& arguments, std::string& saved, std::string& error) {
+    std::vector<std::string> argv{toolPath("iptables-save")};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    const ChildResult result = runChild(argv);
     if (!result.succeeded()) {
         error = "iptables-save failed: " + firstLine(result.errors);
         return false;
     }
     saved = result.output;
     return true;
+}
+
+// The mangle table with its rule counters.
+bool saveMangle(std::string& saved, std::string& error) {
+    return runSave({"-c", "-t", "mangle"}, saved, error);
 }
 
 bool restore(const std::string& script, bool noflush, std::string& error) {
@@ -65,19 +139,15 @@ std::string IptablesChains::queueTarget() const {
 
 std::vector<std::string> IptablesChains::jumpsToOurChains(const std::string& savedMangle) const {
     std::vector<std::string> jumps;
-    std::istringstream stream(savedMangle);
-    for (std::string line; std::getline(stream, line);) {
-        if (!line.starts_with("-A ")) {
-            continue;
-        }
-        const auto words = splitWords(line);
+    for (const auto& rule : savedRules(savedMangle)) {
+        const auto words = splitWords(rule.text);
         if (words.size() < 2 || words[1] == m_inputChain || words[1] == m_outputChain) {
             continue; // rules inside our chains go with the chains
         }
         for (size_t i = 0; i + 1 < words.size(); ++i) {
             if ((words[i] == "-j" || words[i] == "-g") &&
                 (words[i + 1] == m_inputChain || words[i + 1] == m_outputChain)) {
-                jumps.push_back("-D" + line.substr(2));
+                jumps.push_back("-D" + rule.text.substr(2));
                 break;
             }
         }
@@ -91,9 +161,58 @@ bool IptablesChains::chainDeclared(const std::string& savedMangle, const std::st
         if (!line.starts_with(":")) {
             continue;
         }
-        const auto words = splitWords(line.substr(1));
+        const auto words = splitWords(std::string_view(line).substr(1));
         if (!words.empty() && words.front() == chain) {
             return true;
+        }
+    }
+    return false;
+}
+
+std::optional<uint64_t> IptablesChains::countedIn(const std::string& savedWithCounters) const {
+    const auto rules = savedRules(savedWithCounters);
+    uint64_t total = 0;
+    for (const auto* chain : {&m_inputChain, &m_outputChain}) {
+        bool found = false;
+        for (const auto& rule : rules) {
+            const auto words = splitWords(rule.text);
+            if (words.size() < 2 || words[1] != *chain) {
+                continue;
+            }
+            // The chain's first rule, and it must be the one without a target.
+            for (const auto& word : words) {
+                if (word == "-j" || word == "-g") {
+                    return std::nullopt;
+                }
+            }
+            if (!rule.packets) {
+                return std::nullopt;
+            }
+            total += *rule.packets;
+            found = true;
+            break;
+        }
+        if (!found) {
+            return std::nullopt;
+        }
+    }
+    return total;
+}
+
+bool IptablesChains::madeTheTable(const std::string& savedMangle) const {
+    for (const auto& rule : savedRules(savedMangle)) {
+        const auto words = splitWords(rule.text);
+        if (words.size() < 2 || words[1] != m_inputChain) {
+            continue;
+        }
+        for (const auto& word : words) {
+            std::string_view bare = word;
+            if (bare.size() >= 2 && bare.front() == '"' && bare.back() == '"') {
+                bare = bare.substr(1, bare.size() - 2);
+            }
+            if (bare == kMadeTableMark) {
+                return true;
+            }
         }
     }
     return false;
@@ -113,6 +232,10 @@ std::string IptablesChains::removalScript(const std::string& savedMangle) const 
 }
 
 std::string IptablesChains::installScript(const std::string& savedMangle) const {
+    // No table yet: this install makes it, and the mark says so to whoever removes
+    // the chains. Leftover chains of ours pass their mark on.
+    const bool tableExists = ("\n" + savedMangle).find("\n*mangle\n") != std::string::npos;
+    const bool mark = !tableExists || madeTheTable(savedMangle);
     std::string script = "*mangle\n";
     for (const auto& jump : jumpsToOurChains(savedMangle)) {
         script += jump + "\n";
@@ -120,6 +243,10 @@ std::string IptablesChains::installScript(const std::string& savedMangle) const 
     // Declaring a chain that exists empties it, so leftovers are replaced here.
     script += ":" + m_inputChain + " - [0:0]\n";
     script += ":" + m_outputChain + " - [0:0]\n";
+    // The counting rules come first: every packet entering a chain passes them.
+    script += "-A " + m_inputChain;
+    script += mark ? " -m comment --comment " + std::string(kMadeTableMark) + "\n" : "\n";
+    script += "-A " + m_outputChain + "\n";
     script += "-A " + m_inputChain + " " + queueTarget() + "\n";
     script += "-A " + m_outputChain + " " + queueTarget() + "\n";
     script += "-A INPUT ! -i lo -j " + m_inputChain + "\n";
@@ -143,7 +270,7 @@ bool IptablesChains::tableIsEmpty(const std::string& savedTable) {
         if (!line.starts_with(":")) {
             return false;
         }
-        const auto words = splitWords(line.substr(1));
+        const auto words = splitWords(std::string_view(line).substr(1));
         if (words.size() < 2) {
             return false;
         }
@@ -159,14 +286,35 @@ bool IptablesChains::tableIsEmpty(const std::string& savedTable) {
 }
 
 bool IptablesChains::install(std::string& error) {
+    // All tables, because only there does a missing mangle table show as missing.
     std::string saved;
-    return saveMangle(saved, error) && restore(installScript(saved), true, error);
+    return runSave({}, saved, error) && restore(installScript(mangleSection(saved)), true, error);
 }
 
-bool IptablesChains::remove(std::string& error) {
+std::optional<uint64_t> IptablesChains::countedPackets() const {
+    std::string saved, error;
+    if (!saveMangle(saved, error)) {
+        return std::nullopt;
+    }
+    return countedIn(saved);
+}
+
+bool IptablesChains::remove(std::string& error, std::optional<uint64_t>* counted) {
     std::string saved;
     if (!saveMangle(saved, error)) {
         return false;
+    }
+    // The jumps first: once nothing enters the chains, their counters are final.
+    std::string jumps;
+    for (const auto& jump : jumpsToOurChains(saved)) {
+        jumps += jump + "\n";
+    }
+    if (!jumps.empty() &&
+        (!restore("*mangle\n" + jumps + "COMMIT\n", true, error) || !saveMangle(saved, error))) {
+        return false;
+    }
+    if (counted != nullptr) {
+        *counted = countedIn(saved);
     }
     const std::string script = removalScript(saved);
     if (script.empty()) {
@@ -175,10 +323,11 @@ bool IptablesChains::remove(std::string& error) {
     if (!restore(script, true, error)) {
         return false;
     }
-    // iptables makes the table on first use; once it holds nothing again, take it
-    // away so the host's rule set reads as it did before the daemon came.
+    // iptables makes the table on first use. When our install made it and nothing
+    // else is left in it, take it away so the rule set reads as it did before; a
+    // table that was there before stays, empty or not.
     std::string after;
-    if (saveMangle(after, error) && tableIsEmpty(after)) {
+    if (madeTheTable(saved) && saveMangle(after, error) && tableIsEmpty(after)) {
         std::string ignored;
         restore("*mangle\nCOMMIT\n", false, ignored);
     }

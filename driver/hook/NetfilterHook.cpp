@@ -2,6 +2,8 @@
 
 #include "QueueStatistics.h"
 
+#include <algorithm>
+
 namespace ovlank {
 
 NetfilterHook::NetfilterHook(std::string chainPrefix, uint16_t firstQueue, unsigned queueCount,
@@ -58,17 +60,18 @@ void NetfilterHook::unregisterHook() {
         return;
     }
     std::string error;
-    if (!m_chains.remove(error)) {
+    std::optional<uint64_t> counted;
+    if (!m_chains.remove(error, &counted)) {
         m_log("cannot remove the chains " + m_chains.inputChain() + " and " +
               m_chains.outputChain() + ": " + error);
     }
-    const uint64_t kernelDropped = kernelDroppedNow();
     for (auto& queue : m_queues) {
         queue->drainAndStop();
-        m_bypassedBefore += queue->bypassed();
+    }
+    m_bypassedBefore += sessionBypassed(counted);
+    for (auto& queue : m_queues) {
         m_decidedBefore += queue->packets();
     }
-    m_bypassedBefore += kernelDropped;
     m_queues.clear();
 }
 
@@ -76,23 +79,36 @@ bool NetfilterHook::removeLeftoverChains(std::string& error) {
     return m_chains.remove(error);
 }
 
-uint64_t NetfilterHook::kernelDroppedNow() const {
-    uint64_t dropped = 0;
+uint64_t NetfilterHook::sessionBypassed(std::optional<uint64_t> counted) const {
+    // The id gaps are packets the kernel let pass because our socket was full; they
+    // are certain, but a full queue leaves no gap, so the chains' count decides.
+    uint64_t gaps = 0;
+    for (const auto& queue : m_queues) {
+        gaps += queue->bypassed();
+    }
+    if (!counted) {
+        return gaps;
+    }
+    // Read after the count, waiting before received: a packet moving on meanwhile
+    // is subtracted twice rather than not at all, so the result never runs ahead.
+    uint64_t accounted = 0;
     for (const auto& queue : m_queues) {
         if (auto stats = readQueueStatistics(queue->number())) {
-            dropped += uint64_t{stats->kernelDropped} + stats->userDropped;
+            accounted += stats->waiting;
         }
     }
-    return dropped;
+    for (const auto& queue : m_queues) {
+        accounted += queue->packets();
+    }
+    return std::max(gaps, *counted > accounted ? *counted - accounted : 0);
 }
 
 uint64_t NetfilterHook::bypassedPackets() const {
     std::lock_guard lock(m_mutex);
-    uint64_t total = m_bypassedBefore + kernelDroppedNow();
-    for (const auto& queue : m_queues) {
-        total += queue->bypassed();
+    if (m_queues.empty()) {
+        return m_bypassedBefore;
     }
-    return total;
+    return m_bypassedBefore + sessionBypassed(m_chains.countedPackets());
 }
 
 uint64_t NetfilterHook::decidedPackets() const {

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,13 +36,15 @@ public:
     // Removes chains of this prefix that a daemon which died without cleaning up left.
     bool removeLeftoverChains(std::string& error);
 
-    // Packets that passed without a decision because the daemon could not keep up:
-    // id gaps seen by the readers plus the kernel's own drop counters, since start.
+    // Packets that passed without a decision because the daemon could not keep up
+    // (its queue or its socket was full), since start: those that entered the
+    // chains, less those the readers received and those still waiting.
     uint64_t bypassedPackets() const;
     uint64_t decidedPackets() const;
 
 private:
-    uint64_t kernelDroppedNow() const;
+    // The running session's share; `counted` is what entered the chains so far.
+    uint64_t sessionBypassed(std::optional<uint64_t> counted) const;
 
     IptablesChains m_chains;
     uint16_t m_firstQueue;

@@ -1,5 +1,6 @@
 #include "NetfilterQueue.h"
 
+#include "QueueStatistics.h"
 #include "VerdictBatch.h"
 
 // netinet before the kernel headers, so that their shared definitions agree.
@@ -56,10 +57,9 @@ void NetfilterQueue::closeSocket() {
     }
 }
 
-bool NetfilterQueue::sendAndAwaitAck(std::span<const uint8_t> message, std::string& error) {
+int NetfilterQueue::sendAndAwaitAck(std::span<const uint8_t> message) {
     if (::send(m_fd, message.data(), message.size(), 0) < 0) {
-        error = errnoText(errno);
-        return false;
+        return errno;
     }
     std::array<uint8_t, 8192> reply{};
     for (;;) {
@@ -68,17 +68,16 @@ bool NetfilterQueue::sendAndAwaitAck(std::span<const uint8_t> message, std::stri
             if (errno == EINTR) {
                 continue;
             }
-            error = errnoText(errno);
-            return false;
+            return errno;
         }
+        // An error reply sets errno to the kernel's answer.
         const int status = mnl_cb_run(reply.data(), static_cast<size_t>(got), m_sequence, m_portId,
                                       nullptr, nullptr);
         if (status < 0) {
-            error = errnoText(errno);
-            return false;
+            return errno;
         }
         if (status == MNL_CB_STOP) {
-            return true;
+            return 0;
         }
     }
 }
@@ -90,11 +89,14 @@ bool NetfilterQueue::configure(std::string& error) {
     nfq_nlmsg_cfg_put_cmd(bind, AF_INET, NFQNL_CFG_CMD_BIND);
     bind->nlmsg_flags |= NLM_F_ACK;
     bind->nlmsg_seq = ++m_sequence;
-    if (!sendAndAwaitAck(
-            std::span(reinterpret_cast<const uint8_t*>(buffer.data()), bind->nlmsg_len), error)) {
-        error = (error == errnoText(EBUSY)
-                     ? "queue " + std::to_string(m_number) + " is already in use by another program"
-                     : "cannot bind queue " + std::to_string(m_number) + ": " + error);
+    if (const int failure = sendAndAwaitAck(
+            std::span(reinterpret_cast<const uint8_t*>(buffer.data()), bind->nlmsg_len))) {
+        // The kernel answers EPERM both for a queue bound by another socket and for a
+        // missing capability; the queue's statistics tell the two apart.
+        const auto stats = readQueueStatistics(m_number);
+        error = failure == EPERM && stats && stats->peerPortId != m_portId
+                    ? "queue " + std::to_string(m_number) + " is already in use by another program"
+                    : "cannot bind queue " + std::to_string(m_number) + ": " + errnoText(failure);
         return false;
     }
 
@@ -109,9 +111,9 @@ bool NetfilterQueue::configure(std::string& error) {
     mnl_attr_put_u32(params, NFQA_CFG_MASK, htonl(flags));
     params->nlmsg_flags |= NLM_F_ACK;
     params->nlmsg_seq = ++m_sequence;
-    if (!sendAndAwaitAck(
-            std::span(reinterpret_cast<const uint8_t*>(buffer.data()), params->nlmsg_len), error)) {
-        error = "cannot configure queue " + std::to_string(m_number) + ": " + error;
+    if (const int failure = sendAndAwaitAck(
+            std::span(reinterpret_cast<const uint8_t*>(buffer.data()), params->nlmsg_len))) {
+        error = "cannot configure queue " + std::to_string(m_number) + ": " + errnoText(failure);
         return false;
     }
     return true;
@@ -179,15 +181,23 @@ void NetfilterQueue::handleDatagram(std::span<const uint8_t> datagram, VerdictBa
         nfqnl_msg_packet_hdr header{};
         std::memcpy(&header, mnl_attr_get_payload(attributes[NFQA_PACKET_HDR]), sizeof(header));
         const uint32_t id = ntohl(header.packet_id);
-        if (id > m_lastId + 1 && m_lastId != 0) {
+        // Ids start at 1, so a gap before the first packet read counts as well.
+        if (id > m_lastId + 1) {
             m_bypassed.fetch_add(id - m_lastId - 1, std::memory_order_relaxed);
         }
         m_lastId = id;
 
         Verdict verdict = Verdict::Forward;
         if (const nlattr* payload = attributes[NFQA_PAYLOAD]) {
-            verdict = m_decide(std::span(static_cast<const uint8_t*>(mnl_attr_get_payload(payload)),
-                                         mnl_attr_get_payload_len(payload)));
+            const std::span packet(static_cast<const uint8_t*>(mnl_attr_get_payload(payload)),
+                                   mnl_attr_get_payload_len(payload));
+            // The packet's own length: the kernel reports it when the copy was cut.
+            uint32_t length = static_cast<uint32_t>(packet.size());
+            if (const nlattr* captured = attributes[NFQA_CAP_LEN];
+                captured && mnl_attr_get_payload_len(captured) >= sizeof(uint32_t)) {
+                length = ntohl(mnl_attr_get_u32(captured));
+            }
+            verdict = m_decide(packet, length);
         }
         batch.add(id, verdict);
         m_packets.fetch_add(1, std::memory_order_relaxed);
@@ -243,7 +253,7 @@ void NetfilterQueue::run() {
         const int count = ::recvmmsg(m_fd, headers.data(), kBatch, MSG_DONTWAIT, nullptr);
         if (count < 0) {
             if (errno == ENOBUFS) {
-                continue; // the kernel let packets pass meanwhile; the id gaps count them
+                continue; // the kernel let packets pass meanwhile; they are counted
             }
             if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) {
                 continue;

@@ -1,8 +1,8 @@
 // One netfilter queue and the thread that reads it: packets come in headers only
 // (at most 60 IP header bytes and 20 transport bytes), large GSO packets whole,
 // and verdicts go back in batches without payload. With the fail-open flag the
-// kernel lets a packet pass when the queue or the socket is full; those packets
-// are counted from the gaps they leave in the packet ids.
+// kernel lets a packet pass when the queue or the socket is full; the hook counts
+// those from its chains' counters, since a full queue leaves no trace here.
 #pragma once
 
 #include "Engine.h"
@@ -23,7 +23,8 @@ inline constexpr uint32_t kQueueMaxLength = 8192;
 
 class NetfilterQueue final {
 public:
-    using Decide = std::function<Verdict(std::span<const uint8_t> packet)>;
+    // `packet` is the copied part; `length` the whole packet's length.
+    using Decide = std::function<Verdict(std::span<const uint8_t> packet, uint32_t length)>;
     using Fatal = std::function<void(const std::string& line)>;
 
     NetfilterQueue(uint16_t number, Decide decide);
@@ -41,12 +42,13 @@ public:
     uint16_t number() const { return m_number; }
     uint64_t packets() const { return m_packets.load(std::memory_order_relaxed); }
     uint64_t drops() const { return m_drops.load(std::memory_order_relaxed); }
-    // Packets the kernel let pass without asking us (socket full).
+    // Packets the kernel let pass without asking us because the socket was full:
+    // the gaps they leave in the packet ids.
     uint64_t bypassed() const { return m_bypassed.load(std::memory_order_relaxed); }
 
 private:
     bool configure(std::string& error);
-    bool sendAndAwaitAck(std::span<const uint8_t> message, std::string& error);
+    int sendAndAwaitAck(std::span<const uint8_t> message); // 0, or the errno value
     void run();
     void handleDatagram(std::span<const uint8_t> datagram, VerdictBatch& batch);
     bool sendVerdicts(VerdictBatch& batch);

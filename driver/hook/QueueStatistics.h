@@ -12,8 +12,9 @@ namespace ovlank {
 struct QueueStatistics {
     uint32_t queue = 0;
     uint32_t peerPortId = 0;
-    uint32_t waiting = 0;       // packets queued and awaiting a verdict
-    uint32_t kernelDropped = 0; // dropped because the queue was full (without fail-open)
+    uint32_t waiting = 0; // packets queued and awaiting a verdict
+    // Both stay 0 with the fail-open flag: the kernel then lets such packets pass.
+    uint32_t kernelDropped = 0; // dropped because the queue was full
     uint32_t userDropped = 0;   // dropped because the reader's socket was full
     uint32_t lastPacketId = 0;  // the id given to the latest queued packet
 };

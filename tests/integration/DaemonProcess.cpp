@@ -78,12 +78,18 @@ int DaemonProcess::wait() {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-int DaemonProcess::terminate() {
+int DaemonProcess::terminate(int signal) {
     if (m_pid <= 0) {
         return -1;
     }
-    ::kill(m_pid, SIGTERM);
+    ::kill(m_pid, signal);
     return wait();
+}
+
+void DaemonProcess::signal(int signal) {
+    if (m_pid > 0) {
+        ::kill(m_pid, signal);
+    }
 }
 
 void DaemonProcess::kill9() {

@@ -2,6 +2,7 @@
 // queue numbers and chain prefix, and stopped (or killed) by the test.
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <string>
@@ -16,9 +17,12 @@ public:
 
     // Starts and waits until the device answers GET_VERSION (false: it did not).
     bool start(const std::string& devicePath);
-    // SIGTERM and wait; returns the exit code (-1 if it did not exit normally).
-    int terminate();
+    // SIGTERM (or another signal that ends it) and wait; returns the exit code (-1
+    // if it did not exit normally).
+    int terminate(int signal = SIGTERM);
     void kill9();
+    // Sends a signal that does not end it, such as SIGSTOP or SIGCONT.
+    void signal(int signal);
     // Waits for the process to end by itself; its exit code.
     int wait();
     bool running() const { return m_pid > 0; }

@@ -1,5 +1,7 @@
 // Start-up, takeover, fail-open, clean exit and hostile clients.
+#include "ChildProcess.h"
 #include "DaemonFixture.h"
+#include "NetfilterQueue.h"
 #include "Traffic.h"
 
 #include <grp.h>
@@ -15,6 +17,7 @@
 #include <atomic>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -110,7 +113,32 @@ TEST_F(Lifecycle, RefusesUnprivilegedClientsAndSurvivesGarbage) {
     EXPECT_EQ(next.version(), kDriverVersion);
 }
 
-TEST_F(Lifecycle, CleanExitLeavesTheFirewallAsItWas) {
+// Changes host A's mangle table as the host's own rules would.
+bool changeMangleA(const TestHosts& hosts, const std::vector<std::string>& arguments) {
+    std::vector<std::string> command{"ip", "netns", "exec",  hosts.nsA(), toolPath("iptables"),
+                                     "-w", "-t",    "mangle"};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return runCommand(command).exitCode == 0;
+}
+
+// How the daemon is asked to leave, and what host A's mangle table held before.
+struct CleanExitCase {
+    const char* name;
+    int signal;
+    std::vector<std::vector<std::string>> mangleBefore; // iptables arguments
+};
+
+void PrintTo(const CleanExitCase& exitCase, std::ostream* out) {
+    *out << exitCase.name;
+}
+
+class CleanExit : public DaemonFixture, public ::testing::WithParamInterface<CleanExitCase> {};
+
+TEST_P(CleanExit, LeavesTheFirewallAsItWas) {
+    for (const auto& arguments : GetParam().mangleBefore) {
+        ASSERT_TRUE(changeMangleA(*m_hosts, arguments));
+    }
+    m_iptablesBefore = m_hosts->iptablesSaveA();
     startHook();
     const std::string during = m_hosts->iptablesSaveA();
     EXPECT_NE(during.find(":" + m_chains + "_IN"), std::string::npos) << during;
@@ -121,12 +149,38 @@ TEST_F(Lifecycle, CleanExitLeavesTheFirewallAsItWas) {
     EXPECT_EQ(ping.exitCode, 0);
 
     m_client.reset();
-    EXPECT_EQ(m_daemon->terminate(), 0) << m_daemon->log();
+    EXPECT_EQ(m_daemon->terminate(GetParam().signal), 0) << m_daemon->log();
     EXPECT_EQ(m_hosts->iptablesSaveA(), m_iptablesBefore);
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(m_device)));
 }
 
-TEST_F(Lifecycle, StopHookRemovesTheChainsAndStartUpRefusesASecondDaemon) {
+// Without a mangle table the daemon's install makes one and its removal takes it
+// away again; an empty one that was there before stays (a table with a host rule
+// in it is the full-queue case below).
+INSTANTIATE_TEST_SUITE_P(Lifecycle, CleanExit,
+                         ::testing::Values(CleanExitCase{"TermWithoutMangleTable", SIGTERM, {}},
+                                           CleanExitCase{"IntWithAnEmptyMangleTable",
+                                                         SIGINT,
+                                                         {{"-N", "T"}, {"-X", "T"}}}),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+TEST_F(Lifecycle, HookSetUpAndStartUpRefusalsChangeNothing) {
+    // Another program holds the second queue of the daemon's range: the hook cannot
+    // start, says why, and leaves nothing behind (the first queue is released).
+    auto held = std::make_unique<NetfilterQueue>(
+        static_cast<uint16_t>(m_queue + 1),
+        [](std::span<const uint8_t>, uint32_t) { return Verdict::Forward; });
+    std::string error;
+    TestHosts::inNamespace(m_hosts->nsA(), [&] { EXPECT_TRUE(held->open(error)) << error; });
+    ASSERT_EQ(m_client->setLocalAddresses({m_hosts->addressANetworkOrder()}), STATUS_SUCCESS);
+    EXPECT_EQ(m_client->simple(START_IP_HOOK), STATUS_UNSUCCESSFUL);
+    EXPECT_NE(m_daemon->log().find("queue " + std::to_string(m_queue + 1) +
+                                   " is already in use by another program"),
+              std::string::npos)
+        << m_daemon->log();
+    EXPECT_EQ(m_hosts->iptablesSaveA(), m_iptablesBefore);
+    held.reset();
+
     startHook();
     EXPECT_EQ(m_client->simple(STOP_IP_HOOK), STATUS_SUCCESS);
     EXPECT_EQ(m_hosts->iptablesSaveA(), m_iptablesBefore);
@@ -216,6 +270,56 @@ TEST_F(Lifecycle, KilledDaemonFailsOpenAndASuccessorTakesOver) {
     for (int fd : {listener, client, server}) {
         ::close(fd);
     }
+}
+
+// The number in the daemon's last report of packets that passed without a decision.
+std::optional<uint64_t> reportedBypass(const std::string& log) {
+    const std::string marker = " packets passed without a decision because the queue was full";
+    const auto at = log.rfind(marker);
+    if (at == std::string::npos) {
+        return std::nullopt;
+    }
+    const auto start = log.rfind(' ', at - 1);
+    return std::stoull(log.substr(start + 1, at - start - 1));
+}
+
+TEST_F(Lifecycle, StoppedDaemonFailsOpenOnAFullQueueAndCountsWhatPassed) {
+    // A host rule before the daemon's jump: it must neither hide packets from the
+    // count nor be touched by the daemon's install and removal.
+    ASSERT_TRUE(changeMangleA(*m_hosts, {"-A", "INPUT", "-j", "MARK", "--set-mark", "1"}));
+    m_iptablesBefore = m_hosts->iptablesSaveA();
+    startHook();
+    const auto& hosts = *m_hosts;
+    const int receiver = udpSocket(hosts.nsA(), hosts.addressA(), 13001);
+    const int sender = udpSocket(hosts.nsB(), hosts.addressB(), 0);
+    ASSERT_GE(receiver, 0);
+    ASSERT_GE(sender, 0);
+    const int room = 64 << 20; // every datagram fits, so what arrives is what passed
+    ASSERT_EQ(::setsockopt(receiver, SOL_SOCKET, SO_RCVBUFFORCE, &room, sizeof(room)), 0);
+
+    // Nobody reads the queue: it holds what it can, the rest must pass undecided.
+    m_daemon->signal(SIGSTOP);
+    constexpr size_t kSent = 3 * kQueueMaxLength;
+    for (size_t i = 0; i < kSent; ++i) {
+        sendDatagram(sender, hosts.addressA(), 13001, 16);
+    }
+    const size_t passedWhileStopped = receiveDatagrams(receiver, kSent, 300);
+    m_daemon->signal(SIGCONT);
+    const size_t decidedLater = receiveDatagrams(receiver, kSent - passedWhileStopped, 1000);
+    EXPECT_GT(passedWhileStopped, kSent / 2);
+    EXPECT_EQ(passedWhileStopped + decidedLater, kSent);
+    EXPECT_LE(decidedLater, kQueueMaxLength);
+
+    m_client.reset();
+    EXPECT_EQ(m_daemon->terminate(), 0) << m_daemon->log();
+    const auto reported = reportedBypass(m_daemon->log());
+    ASSERT_TRUE(reported) << m_daemon->log();
+    // Nothing is in flight any more: the count must match, but for stray packets.
+    EXPECT_NEAR(static_cast<double>(*reported), static_cast<double>(passedWhileStopped), 16)
+        << m_daemon->log();
+    EXPECT_EQ(m_hosts->iptablesSaveA(), m_iptablesBefore);
+    ::close(receiver);
+    ::close(sender);
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -242,6 +243,43 @@ TEST_F(ControlServerTest, ManyClientsAtOnce) {
     }
     EXPECT_EQ(correct.load(), kClients * kRequests);
     EXPECT_EQ(m_handled.load(), kClients * kRequests);
+}
+
+TEST_F(ControlServerTest, ClientsPastTheCapAreClosedUntilOneLeaves) {
+    std::vector<int> fds;
+    for (size_t i = 0; i < ControlServer::kMaxClients + 1; ++i) {
+        fds.push_back(connectClient());
+    }
+    // Accepted in the order they connected: the last one is over the cap.
+    EXPECT_TRUE(closedByServer(fds.back()));
+    const auto lines = log();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "refused a client: " + std::to_string(ControlServer::kMaxClients) +
+                            " clients are connected");
+    sendAll(fds[ControlServer::kMaxClients - 1],
+            encodeRequest(kEchoCode, std::vector<uint8_t>{7}, 1));
+    EXPECT_EQ(receive(fds[ControlServer::kMaxClients - 1], 9), reply(STATUS_SUCCESS, {7}));
+
+    // Once one leaves, a newcomer is served (after the server has seen it leave).
+    ::close(fds.front());
+    bool served = false;
+    for (int attempt = 0; attempt < 200 && !served; ++attempt) {
+        const int fd = connectClient();
+        const auto frame = encodeRequest(kEchoCode, std::vector<uint8_t>{8}, 1);
+        // Refused, it may be closed before the request is out: not a failure here.
+        if (::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL) ==
+            static_cast<ssize_t>(frame.size())) {
+            served = receive(fd, 9) == reply(STATUS_SUCCESS, {8});
+        }
+        ::close(fd);
+        if (!served) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    EXPECT_TRUE(served);
+    for (size_t i = 1; i < fds.size(); ++i) {
+        ::close(fds[i]);
+    }
 }
 
 TEST_F(ControlServerTest, RandomGarbageLeavesTheServerServing) {

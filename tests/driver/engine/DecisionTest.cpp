@@ -318,6 +318,13 @@ TEST(Decision, WireSizeComesFromTheTotalLengthField) {
     h.send(tcpAB().totalLength(1500));
     h.send(tcpAB().totalLength(65535));
     EXPECT_EQ(h.bandwidth(), (std::vector<uint32_t>{1514 + 65549, 0, 0}));
+
+    // The whole packet's length, when the hook knows it, stands in for a total length
+    // of 0 only (the kernel writes 0 into packets above 64 KiB), never for a real one.
+    h.engine.decidePacket(tcpAB().totalLength(0).build(), 185000);
+    h.engine.decidePacket(tcpAB().totalLength(1500).build(), 185000);
+    h.engine.decidePacket(tcpAB().totalLength(0).build());
+    EXPECT_EQ(h.bandwidth(), (std::vector<uint32_t>{185014 + 1514 + 14, 0, 0}));
 }
 
 } // namespace

@@ -31,29 +31,73 @@ TEST(IptablesChains, InstallReplacesLeftoversAndQueuesBothDirections) {
     IptablesChains chains("OVLANK", 4322, 1);
     EXPECT_EQ(chains.inputChain(), "OVLANK_IN");
     EXPECT_EQ(chains.outputChain(), "OVLANK_OUT");
-    EXPECT_EQ(chains.installScript("*mangle\nCOMMIT\n"),
-              "*mangle\n"
-              ":OVLANK_IN - [0:0]\n"
-              ":OVLANK_OUT - [0:0]\n"
-              "-A OVLANK_IN -j NFQUEUE --queue-num 4322 --queue-bypass\n"
-              "-A OVLANK_OUT -j NFQUEUE --queue-num 4322 --queue-bypass\n"
-              "-A INPUT ! -i lo -j OVLANK_IN\n"
-              "-A OUTPUT -j OVLANK_OUT\n"
-              "COMMIT\n");
+    const std::string script = chains.installScript("*mangle\nCOMMIT\n");
+    EXPECT_EQ(script, "*mangle\n"
+                      ":OVLANK_IN - [0:0]\n"
+                      ":OVLANK_OUT - [0:0]\n"
+                      "-A OVLANK_IN\n"
+                      "-A OVLANK_OUT\n"
+                      "-A OVLANK_IN -j NFQUEUE --queue-num 4322 --queue-bypass\n"
+                      "-A OVLANK_OUT -j NFQUEUE --queue-num 4322 --queue-bypass\n"
+                      "-A INPUT ! -i lo -j OVLANK_IN\n"
+                      "-A OUTPUT -j OVLANK_OUT\n"
+                      "COMMIT\n");
+    EXPECT_FALSE(chains.madeTheTable(script)); // the table was there before
 
     IptablesChains balanced("T9", 700, 2);
-    const std::string script = balanced.installScript(
-        "*mangle\n:T9_IN - [0:0]\n-A INPUT ! -i lo -j T9_IN\n-A T9_IN -j ACCEPT\nCOMMIT\n");
+    const std::string leftovers = "*mangle\n:T9_IN - [0:0]\n-A INPUT ! -i lo -j T9_IN\n"
+                                  "-A T9_IN -m comment --comment ovlank-made-the-table\n"
+                                  "-A T9_IN -j ACCEPT\nCOMMIT\n";
     // The old jump goes, so the chain is entered once; declaring it again empties it.
-    EXPECT_EQ(script, "*mangle\n"
-                      "-D INPUT ! -i lo -j T9_IN\n"
-                      ":T9_IN - [0:0]\n"
-                      ":T9_OUT - [0:0]\n"
-                      "-A T9_IN -j NFQUEUE --queue-balance 700:701 --queue-bypass\n"
-                      "-A T9_OUT -j NFQUEUE --queue-balance 700:701 --queue-bypass\n"
-                      "-A INPUT ! -i lo -j T9_IN\n"
-                      "-A OUTPUT -j T9_OUT\n"
-                      "COMMIT\n");
+    // The mark of the crashed daemon that made the table is carried on.
+    EXPECT_EQ(balanced.installScript(leftovers),
+              "*mangle\n"
+              "-D INPUT ! -i lo -j T9_IN\n"
+              ":T9_IN - [0:0]\n"
+              ":T9_OUT - [0:0]\n"
+              "-A T9_IN -m comment --comment ovlank-made-the-table\n"
+              "-A T9_OUT\n"
+              "-A T9_IN -j NFQUEUE --queue-balance 700:701 --queue-bypass\n"
+              "-A T9_OUT -j NFQUEUE --queue-balance 700:701 --queue-bypass\n"
+              "-A INPUT ! -i lo -j T9_IN\n"
+              "-A OUTPUT -j T9_OUT\n"
+              "COMMIT\n");
+    // No table at all: this install makes it, and says so.
+    EXPECT_TRUE(balanced.madeTheTable(balanced.installScript("")));
+    EXPECT_FALSE(chains.madeTheTable(leftovers)); // another prefix's mark
+}
+
+TEST(IptablesChains, CountsWhatEnteredBothChainsFromTheirFirstRules) {
+    IptablesChains chains("OVLANK", 4322, 1);
+    const std::string saved =
+        "*mangle\n"
+        ":INPUT ACCEPT [90:5000]\n"
+        ":OVLANK_IN - [0:0]\n"
+        ":OVLANK_OUT - [0:0]\n"
+        "[12:800] -A INPUT ! -i lo -j OVLANK_IN\n"
+        "[40:2000] -A OVLANK_IN -m comment --comment \"ovlank-made-the-table\"\n"
+        "[30:1500] -A OVLANK_IN -j NFQUEUE --queue-num 4322 --queue-bypass\n"
+        "[7:420] -A OVLANK_OUT\n"
+        "[7:420] -A OVLANK_OUT -j NFQUEUE --queue-num 4322 --queue-bypass\n"
+        "COMMIT\n";
+    EXPECT_EQ(chains.countedIn(saved), 47u);
+    EXPECT_TRUE(chains.madeTheTable(saved)); // iptables-save quotes the comment
+    // Counters in front of a line do not hide the jumps from the removal.
+    EXPECT_EQ(chains.removalScript(saved), "*mangle\n"
+                                           "-D INPUT ! -i lo -j OVLANK_IN\n"
+                                           "-F OVLANK_IN\n-X OVLANK_IN\n"
+                                           "-F OVLANK_OUT\n-X OVLANK_OUT\n"
+                                           "COMMIT\n");
+
+    // Without counters, without a counting rule first, or with a chain missing: no count.
+    EXPECT_EQ(chains.countedIn(kSavedWithLeftovers), std::nullopt);
+    EXPECT_EQ(chains.countedIn("*mangle\n-A OVLANK_IN\n-A OVLANK_OUT\nCOMMIT\n"), std::nullopt);
+    EXPECT_EQ(chains.countedIn("[1:1] -A OVLANK_IN\n[2:2] -A OVLANK_OUT -j ACCEPT\n"),
+              std::nullopt);
+    EXPECT_EQ(chains.countedIn("[1:1] -A OVLANK_IN\n"), std::nullopt);
+    EXPECT_EQ(chains.countedIn("[1x:1] -A OVLANK_IN\n[2:2] -A OVLANK_OUT\n"), std::nullopt);
+    EXPECT_EQ(chains.countedIn("[18446744073709551615:0] -A OVLANK_IN\n[0:0] -A OVLANK_OUT\n"),
+              18446744073709551615u);
 }
 
 TEST(IptablesChains, RemovalTouchesOnlyThisPrefix) {
