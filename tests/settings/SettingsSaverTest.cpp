@@ -35,9 +35,17 @@ TEST(SettingsSaver, FullSaveReplacesTheFileAndKeepsThePreviousOne) {
     const std::string file = dir.file("Setting.ini");
     writeBytes(file, kOld);
     writeBytes(file + ".autobak", kOlder);
+    // A private file stays private, and so does its backup.
+    ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
+    ASSERT_EQ(::chmod((file + ".autobak").c_str(), 0644), 0);
 
     const SaveRun run = saveEntries(SaveKind::Full, file, kNew);
     EXPECT_TRUE(run.ok);
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(::stat((file + ".autobak").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_TRUE(run.messages.empty());
     // Filter sections that the model no longer has are gone.
     EXPECT_EQ(readBytes(file), "[Common Settings]\nAUTO_SAVE=FALSE\nNOICON=TRUE\n\n"
