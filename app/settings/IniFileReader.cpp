@@ -174,7 +174,27 @@ std::string numbered(const char* prefix, int n) {
 
 } // namespace
 
+namespace {
+
+// Every read of one ReadIniFile sees the same version of the file, read once.
+class HeldFile final {
+public:
+    HeldFile(PrivateProfile& profile, const std::string& file) : m_profile(profile), m_file(file) {
+        m_profile.holdFile(m_file);
+    }
+    ~HeldFile() { m_profile.releaseFile(m_file); }
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+
+private:
+    PrivateProfile& m_profile;
+    const std::string& m_file;
+};
+
+} // namespace
+
 bool IniFileReader::ReadIniFile(IniFileObject& model, const std::string& file) {
+    const HeldFile held(m_profile, file);
     const auto names =
         fetchStrings([&](std::span<char> b) { return m_profile.getSectionNames(b, file); },
                      kSectionNamesBufferSize);

@@ -248,6 +248,62 @@ TEST(IniFileReader, KeepsIdsUniqueAndWithinRange) {
 
 namespace {
 
+// The machine's files, counting how often a whole file is read.
+class CountingFileSystem final : public FileSystem {
+public:
+    std::error_code readFile(const std::string& path, std::string& bytes) override {
+        ++reads;
+        return m_real.readFile(path, bytes);
+    }
+    std::error_code writeNewFile(const std::string& path, std::string_view bytes,
+                                 std::optional<unsigned> permissions) override {
+        return m_real.writeNewFile(path, bytes, permissions);
+    }
+    std::error_code rename(const std::string& from, const std::string& to) override {
+        return m_real.rename(from, to);
+    }
+    std::error_code remove(const std::string& path) override { return m_real.remove(path); }
+    std::error_code syncDirectory(const std::string& directory) override {
+        return m_real.syncDirectory(directory);
+    }
+    FileStatus status(const std::string& path) override { return m_real.status(path); }
+
+    int reads = 0;
+
+private:
+    PosixFileSystem m_real;
+};
+
+} // namespace
+
+TEST(IniFileReader, ReadsTheFileOnceHoweverManySectionsItHas) {
+    const auto adapters = sampleAdapters();
+    TempFolder dir;
+    const std::string file = dir.file("Setting.ini");
+    std::string text = "[Common Settings]\nAUTO_SAVE=FALSE\n";
+    for (int i = 1; i <= 1000; ++i)
+        text += "[PacketFilter" + std::to_string(i) + "]\n[Other" + std::to_string(i) + "]\n";
+    writeBytes(file, text);
+
+    CountingFileSystem fs;
+    FilePrivateProfile profile(fs);
+    RecordingMessages messages;
+    IniFileObject model;
+    ASSERT_TRUE(IniFileReader(profile, *adapters, messages).ReadIniFile(model, file));
+    EXPECT_EQ(model.PacketFilterCount(), 1000);
+    EXPECT_EQ(model.GetAutoSave(), 0);
+    EXPECT_EQ(fs.reads, 1);
+
+    // The next read sees the file as it is by then.
+    writeBytes(file, "[PacketFilter1]\n");
+    IniFileObject next;
+    ASSERT_TRUE(IniFileReader(profile, *adapters, messages).ReadIniFile(next, file));
+    EXPECT_EQ(next.PacketFilterCount(), 1);
+    EXPECT_EQ(fs.reads, 2);
+}
+
+namespace {
+
 // A profile whose buffers are always too small, a state no real file of a size the
 // system reads can make.
 class TooSmallProfile final : public PrivateProfile {
