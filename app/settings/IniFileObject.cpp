@@ -142,6 +142,12 @@ bool IniFileObject::InsertPacketFilter(int position, const PacketFilter& filter)
     return insertAt(m_packetFilters, position, filter);
 }
 
+void IniFileObject::AssignFreePacketFilterIds() {
+    for (const auto& f : m_packetFilters)
+        if (f->id == 0)
+            f->id = freeId(m_packetFilters);
+}
+
 bool IniFileObject::SwapPacketFilters(int a, int b) {
     return swapAt(m_packetFilters, a, b);
 }

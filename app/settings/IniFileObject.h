@@ -87,6 +87,9 @@ public:
     void AddPacketFilter(const PacketFilter& filter);
     // A copy at the position (0 to the count), its ID unchanged; false otherwise.
     bool InsertPacketFilter(int position, const PacketFilter& filter);
+    // Gives every packet filter with ID 0, in list order, the smallest free ID (0
+    // once all are taken).
+    void AssignFreePacketFilterIds();
     bool SwapPacketFilters(int a, int b);
     // A position outside the list shows "indexが不正" and removes nothing.
     bool RemovePacketFilter(int position, Messages& messages);

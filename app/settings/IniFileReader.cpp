@@ -205,6 +205,13 @@ bool IniFileReader::ReadIniFile(IniFileObject& model, const std::string& file) {
     if (names->empty())
         return false;
 
+    // Filters whose ID is missing, out of range or taken get a free one only once
+    // every section was read, so that no free ID pushes a later explicit one aside.
+    struct GiveIds {
+        IniFileObject& model;
+        ~GiveIds() { model.AssignFreePacketFilterIds(); }
+    } giveIds{model};
+
     // The mark of the oldest format lasts for the rest of the file.
     bool allIpMark = false;
     int packetCounter = 1;
@@ -234,12 +241,11 @@ bool IniFileReader::ReadIniFile(IniFileObject& model, const std::string& file) {
                               filter.filterName.c_str());
                 m_messages.show(text);
             }
-            // IDs must stay unique within the list and within 1 to 63; others get a
-            // free one when the filter is added.
+            // IDs must stay unique within the list and within 1 to 63.
             if (filter.id < CommonFilter::kLowestId || filter.id > CommonFilter::kHighestId ||
                 model.FindPacketFilterById(filter.id) != nullptr)
                 filter.id = 0;
-            model.AddPacketFilter(filter);
+            model.InsertPacketFilter(model.PacketFilterCount(), filter);
             ++packetCounter;
         } else if (name == numbered("DynamicFilter", dynamicCounter)) {
             DynamicFilter filter;

@@ -244,6 +244,16 @@ TEST(IniFileReader, KeepsIdsUniqueAndWithinRange) {
     for (const auto& f : r.model.PacketFilters())
         ids.push_back(f->id);
     EXPECT_EQ(ids, (std::vector<int32_t>{3, 1, 2, 4, 63}));
+
+    // An explicit ID stays even when an earlier section has none: that one gets a
+    // free ID only after every section was read.
+    writeBytes(dir.file("later.ini"), "[PacketFilter1]\nFILTER_NAME=no id\n"
+                                      "[PacketFilter2]\nID=1\n[PacketFilter3]\nID=x\n");
+    const ReadResult later = readSettings(dir.file("later.ini"), *adapters);
+    ids.clear();
+    for (const auto& f : later.model.PacketFilters())
+        ids.push_back(f->id);
+    EXPECT_EQ(ids, (std::vector<int32_t>{2, 1, 3}));
 }
 
 namespace {
