@@ -1,6 +1,7 @@
 // tavrinctl show [--json] [--write OUT] [FILE]: reads a settings file as the program
 // does and prints every option, every packet filter with its driver rule, and every
 // dynamic filter; --write writes the model back with the program's writer.
+#include "AdapterBinding.h"
 #include "AdapterList.h"
 #include "CommonSettingsIo.h"
 #include "FilePrivateProfile.h"
@@ -103,7 +104,8 @@ std::vector<std::pair<std::string, std::string>> packetFields(const PacketFilter
                                ? settings::directionText(f.direction)
                                : "invalid, written as OTHER") +
                           ")"},
-        {"adapterIndex", b(f.adapterIndex) + " (" + adapters.nameByIndex(f.adapterIndex) + ")"},
+        {"adapterIndex", b(f.adapterIndex)},
+        {"adapterName", std::string(settings::adapterNameToWrite(f, adapters))},
         {"myIp", dottedAddress(f.myIp)},
         {"myIpMask", dottedAddress(f.myIpMask)},
         {"isMyIp", b(f.isMyIp)},

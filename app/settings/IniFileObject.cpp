@@ -1,5 +1,6 @@
 #include "IniFileObject.h"
 
+#include "AdapterBinding.h"
 #include "PlainText.h"
 
 #include <algorithm>
@@ -206,6 +207,7 @@ int32_t IniFileObject::IdAtPosition(int position) const {
 bool IniFileObject::RefreshLocalAddresses(const AdapterList& adapters) {
     bool changed = false;
     for (const auto& f : m_packetFilters) {
+        followAdapter(*f, adapters);
         if (f->isMyIp != 1)
             continue;
         const uint32_t address = adapters.addressByIndex(f->adapterIndex);

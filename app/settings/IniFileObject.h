@@ -112,8 +112,10 @@ public:
     // The ID at a position; 0 for -1 or any position outside the list.
     int32_t IdAtPosition(int position) const;
 
-    // Filters whose local address follows their adapter take the adapter's present
-    // address when it has one and it differs. True when any filter changed.
+    // After the adapter list was rebuilt: every filter finds its adapter again by
+    // name, then filters whose local address follows their adapter take the
+    // adapter's present address when it has one and it differs. True when any
+    // address changed.
     bool RefreshLocalAddresses(const AdapterList& adapters);
 
     // -- Dynamic filters ---------------------------------------------------------

@@ -1,5 +1,6 @@
 #include "IniFileReader.h"
 
+#include "AdapterBinding.h"
 #include "CommonSettingsIo.h"
 #include "IniLine.h"
 #include "PortSpec.h"
@@ -104,9 +105,10 @@ void applyPacketLine(PacketFilter& f, const IniLine& line, PacketContext& ctx) {
     } else if (key == "PROTOCOL") {
         f.protocol = protocolFrom(iniInt(*value));
     } else if (key == "ADAPTER_NAME") {
-        f.adapterIndex = ctx.adapters.indexByName(*value);
+        bindAdapterByName(f, *value, ctx.adapters);
     } else if (key == "ADAPTER_INDEX") {
-        f.adapterIndex = iniInt(*value);
+        // Taken as the kernel's interface index, as the program keeps indices.
+        bindAdapterByIndex(f, iniInt(*value), ctx.adapters);
     } else if (key == "OTHER_IP") {
         f.otherIp = iniAddress(*value);
     } else if (key == "MY_IP") {

@@ -1,5 +1,6 @@
 #include "IniFileWriter.h"
 
+#include "AdapterBinding.h"
 #include "CommonSettingsIo.h"
 #include "IniLine.h"
 #include "PlainText.h"
@@ -38,7 +39,7 @@ bool IniFileWriter::WriteIniFile(bool commonOnly, const IniFileObject& model,
                 ok = m_profile.writeString(section, key, value, file) && ok;
             };
             put("PROTOCOL", std::to_string(f->protocol));
-            put("ADAPTER_NAME", iniText(m_adapters.nameByIndex(f->adapterIndex)));
+            put("ADAPTER_NAME", iniText(adapterNameToWrite(*f, m_adapters)));
             put("OTHER_IP", dottedAddress(f->otherIp));
             put("MY_IP", dottedAddress(f->myIp));
             put("IS_MY_IP", iniBoolText(f->isMyIp));

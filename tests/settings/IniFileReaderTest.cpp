@@ -109,7 +109,8 @@ TEST(IniFileReader, ReadsEveryFilterKeyWithItsValueRules) {
     EXPECT_EQ(b.myIpMask, defaults.myIpMask); // an empty value keeps the default
     EXPECT_EQ(b.otherIpMask, 0u);             // missing: every remote address
     EXPECT_EQ(b.protocol, 0xFFFF);            // never wraps to 0, which would match all
-    EXPECT_EQ(b.adapterIndex, -1);            // no adapter of that name
+    EXPECT_EQ(b.adapterIndex, -1);            // no adapter of that name now,
+    EXPECT_EQ(b.adapterName, "eth9");         // but the filter keeps it
     EXPECT_EQ(b.filterName, "blanks around");
     EXPECT_EQ(b.id, 1);
     EXPECT_EQ(r.messages, (std::vector<std::string>{"無効な方向です：up"}));
@@ -147,9 +148,12 @@ TEST(IniFileReader, UnderstandsTheOldestFormat) {
     const PacketFilter& second = *r.model.PacketFilterAt(1);
     const PacketFilter& third = *r.model.PacketFilterAt(2);
     const PacketFilter& fourth = *r.model.PacketFilterAt(3);
-    // The later of ADAPTER_NAME and ADAPTER_INDEX wins.
+    // The later of ADAPTER_NAME and ADAPTER_INDEX wins; an index is the kernel's
+    // interface index, and a listed one binds by that adapter's name.
     EXPECT_EQ(first.adapterIndex, 3);
+    EXPECT_EQ(first.adapterName, "wlan0");
     EXPECT_EQ(second.adapterIndex, 2);
+    EXPECT_EQ(second.adapterName, "eth0");
     // Once marked, a mask read while the remote address is still 0 is 0.
     EXPECT_EQ(first.otherIpMask, 0u);
     EXPECT_EQ(second.otherIpMask, ip("255.0.0.0"));
@@ -254,6 +258,26 @@ TEST(IniFileReader, KeepsIdsUniqueAndWithinRange) {
     for (const auto& f : later.model.PacketFilters())
         ids.push_back(f->id);
     EXPECT_EQ(ids, (std::vector<int32_t>{2, 1, 3}));
+}
+
+TEST(IniFileReader, AFilterKeepsTheNameOfAnAdapterThatIsNotThere) {
+    const auto adapters = sampleAdapters(); // eth0 and wlan0, no wg0
+    TempFolder dir;
+    writeBytes(dir.file("in.ini"), "[PacketFilter1]\nADAPTER_NAME=wg0\n"
+                                   "[PacketFilter2]\nADAPTER_INDEX=77\n"
+                                   "[PacketFilter3]\nADAPTER_NAME=none\n");
+    const ReadResult r = readSettings(dir.file("in.ini"), *adapters);
+    ASSERT_EQ(r.model.PacketFilterCount(), 3);
+    EXPECT_EQ(r.model.PacketFilterAt(0)->adapterIndex, -1);
+    EXPECT_EQ(r.model.PacketFilterAt(0)->adapterName, "wg0");
+    EXPECT_EQ(r.model.PacketFilterAt(1)->adapterIndex, 77);
+    EXPECT_EQ(r.model.PacketFilterAt(1)->adapterName, "");
+
+    ASSERT_TRUE(writeSettings(r.model, dir.file("out.ini"), *adapters));
+    const std::string written = readBytes(dir.file("out.ini"));
+    EXPECT_NE(written.find("[PacketFilter1]\nPROTOCOL=6\nADAPTER_NAME=wg0\n"), std::string::npos);
+    EXPECT_NE(written.find("[PacketFilter2]\nPROTOCOL=6\nADAPTER_NAME=none\n"), std::string::npos);
+    EXPECT_NE(written.find("[PacketFilter3]\nPROTOCOL=6\nADAPTER_NAME=none\n"), std::string::npos);
 }
 
 namespace {

@@ -226,7 +226,14 @@ public:
             f.protocol = static_cast<uint16_t>(num(0, 1) ? num(0, 255) : 6);
             f.direction = num(0, 2);
             f.appName = text(40, true);
-            f.adapterIndex = adapters[static_cast<size_t>(num(0, 2))].index;
+            // Bound as an editor binds: a listed adapter, none, or one not there now.
+            const int adapter = num(0, 3);
+            if (adapter == 3) {
+                f.adapterName = "wg" + std::to_string(num(0, 9));
+            } else if (adapter > 0) {
+                f.adapterIndex = adapters[static_cast<size_t>(adapter)].index;
+                f.adapterName = adapters[static_cast<size_t>(adapter)].name;
+            }
             f.myIp = address();
             f.otherIp = address();
             f.myIpMask = address();
