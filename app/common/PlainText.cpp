@@ -90,6 +90,10 @@ bool hasLineBreakOrNul(std::string_view text) {
     return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
+bool isStorableText(std::string_view text) {
+    return text.find(',') == std::string_view::npos && !hasLineBreakOrNul(text);
+}
+
 std::string dottedAddress(uint32_t networkOrder) {
     unsigned char b[4];
     std::memcpy(b, &networkOrder, sizeof b);

@@ -15,7 +15,12 @@ IniLine IniLine::parse(std::string_view line) {
     std::string_view value = line.substr(eq + 1);
     for (;;) {
         const size_t comma = value.find(',');
-        result.items.emplace_back(value.substr(0, comma));
+        std::string& item = result.items.emplace_back(value.substr(0, comma));
+        // A lone CR (a hand-edited file) reads as a blank, so that every text read
+        // can be written back.
+        for (char& c : item)
+            if (c == '\r')
+                c = ' ';
         if (comma == std::string_view::npos)
             break;
         value.remove_prefix(comma + 1);

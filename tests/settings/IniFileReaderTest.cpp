@@ -263,13 +263,15 @@ TEST(IniFileReader, KeepsIdsUniqueAndWithinRange) {
 TEST(IniFileReader, AFilterKeepsTheNameOfAnAdapterThatIsNotThere) {
     const auto adapters = sampleAdapters(); // eth0 and wlan0, no wg0
     TempFolder dir;
-    writeBytes(dir.file("in.ini"), "[PacketFilter1]\nADAPTER_NAME=wg0\n"
+    writeBytes(dir.file("in.ini"), "[PacketFilter1]\nADAPTER_NAME=wg0\nCOMMENT=lone\rCR\n"
                                    "[PacketFilter2]\nADAPTER_INDEX=77\n"
                                    "[PacketFilter3]\nADAPTER_NAME=none\n");
     const ReadResult r = readSettings(dir.file("in.ini"), *adapters);
     ASSERT_EQ(r.model.PacketFilterCount(), 3);
     EXPECT_EQ(r.model.PacketFilterAt(0)->adapterIndex, -1);
     EXPECT_EQ(r.model.PacketFilterAt(0)->adapterName, "wg0");
+    // A lone CR reads as a blank, so that the text can be written back.
+    EXPECT_EQ(r.model.PacketFilterAt(0)->comment, "lone CR");
     EXPECT_EQ(r.model.PacketFilterAt(1)->adapterIndex, 77);
     EXPECT_EQ(r.model.PacketFilterAt(1)->adapterName, "");
 
@@ -278,6 +280,7 @@ TEST(IniFileReader, AFilterKeepsTheNameOfAnAdapterThatIsNotThere) {
     EXPECT_NE(written.find("[PacketFilter1]\nPROTOCOL=6\nADAPTER_NAME=wg0\n"), std::string::npos);
     EXPECT_NE(written.find("[PacketFilter2]\nPROTOCOL=6\nADAPTER_NAME=none\n"), std::string::npos);
     EXPECT_NE(written.find("[PacketFilter3]\nPROTOCOL=6\nADAPTER_NAME=none\n"), std::string::npos);
+    EXPECT_NE(written.find("COMMENT=lone CR\n"), std::string::npos);
 }
 
 namespace {
