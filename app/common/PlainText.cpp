@@ -94,6 +94,22 @@ bool isStorableText(std::string_view text) {
     return text.find(',') == std::string_view::npos && !hasLineBreakOrNul(text);
 }
 
+std::string escapeControlBytes(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02x", u);
+            out += buf;
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
 std::string dottedAddress(uint32_t networkOrder) {
     unsigned char b[4];
     std::memcpy(b, &networkOrder, sizeof b);

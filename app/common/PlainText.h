@@ -26,6 +26,10 @@ bool hasLineBreakOrNul(std::string_view text);
 // refuse texts that fail it; the writers refuse to store them.
 bool isStorableText(std::string_view text);
 
+// The text with every control byte shown as \xNN, so that a file's contents cannot
+// drive the terminal they are printed on; other bytes as they are.
+std::string escapeControlBytes(std::string_view text);
+
 // Length of the well-formed UTF-8 sequence at the start of `text` (1 to 4); 0 when
 // it does not start with one: a stray or cut sequence, an overlong form, a surrogate.
 size_t utf8SequenceLength(std::string_view text);

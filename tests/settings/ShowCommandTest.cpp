@@ -59,6 +59,10 @@ TEST(ShowCommand, PrintsJsonAndWritesTheModelBack) {
     EXPECT_EQ(r.out.rfind("{\"file\":", 0), 0u);
     EXPECT_TRUE(contains(r.out, "\"AUTO_SAVE\":\"FALSE\""));
     EXPECT_TRUE(contains(r.out, "\"name\":\"ウェブ制限\",\"enabled\":true"));
+    // Numeric fields are numbers, texts are strings.
+    EXPECT_TRUE(contains(r.out, "\"protocol\":6,\"direction\":0,\"adapterIndex\":-1,"
+                                "\"adapterName\":\"none\",\"myIp\":\"0.0.0.0\""))
+        << r.out;
     EXPECT_TRUE(contains(r.out, "\"dynamicFilters\":[]}\n"));
 
     // What was written is UTF-8 and reads back to the same listing.
