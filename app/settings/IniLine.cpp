@@ -31,7 +31,9 @@ IniLine IniLine::parse(std::string_view line) {
 const std::string* IniLine::firstValue() const {
     // An item of blanks only counts as empty: the writer never writes one, and a
     // text read from it would be written back as an empty value that reads as the
-    // default, so the file would not say what the model holds.
+    // default, so the file would not say what the model holds. Lists are different:
+    // there a blank item is a number like any other and reads as 0, as the file
+    // format always had it, and a column list keeps every item at its position.
     for (const std::string& item : items)
         if (item.find_first_not_of(" \t") != std::string::npos)
             return &item;
