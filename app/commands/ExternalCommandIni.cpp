@@ -29,8 +29,8 @@ std::vector<ExternalCommand> ExternalCommandIni::defaultCommands() {
 }
 
 bool ExternalCommandIni::isStorable(const ExternalCommand& command) {
-    return command.name.find(',') == std::string::npos && !hasLineBreakOrNul(command.name) &&
-           !hasLineBreakOrNul(command.commandLine);
+    // The command line is the rest of its line, so only line breaks would change it.
+    return isStorableText(command.name) && !hasLineBreakOrNul(command.commandLine);
 }
 
 std::vector<ExternalCommand> ExternalCommandIni::parse(std::string_view text) {

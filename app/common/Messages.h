@@ -3,6 +3,8 @@
 // with standard error, and tests with a recorder that answers as scripted.
 #pragma once
 
+#include "PlainText.h"
+
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -32,7 +34,8 @@ public:
 };
 
 // Writes every message as one line on a stream and answers every question with a
-// fixed answer; for programs without a window.
+// fixed answer; for programs without a window. Line breaks become blanks and other
+// control bytes are escaped: messages quote texts from files.
 class StreamMessages final : public Messages {
 public:
     StreamMessages(std::FILE* stream, Answer answer) : m_stream(stream), m_answer(answer) {}
@@ -53,10 +56,13 @@ private:
     void write(std::string_view text, std::string_view caption) {
         std::string line;
         if (!caption.empty()) {
-            line.append("[").append(caption).append("] ");
+            line.append("[").append(escapeControlBytes(caption)).append("] ");
         }
-        for (char c : text)
-            line.push_back(c == '\n' ? ' ' : c);
+        std::string oneLine(text);
+        for (char& c : oneLine)
+            if (c == '\n')
+                c = ' ';
+        line.append(escapeControlBytes(oneLine));
         line.push_back('\n');
         std::fwrite(line.data(), 1, line.size(), m_stream);
         std::fflush(m_stream);

@@ -90,6 +90,26 @@ bool hasLineBreakOrNul(std::string_view text) {
     return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
+bool isStorableText(std::string_view text) {
+    return text.find(',') == std::string_view::npos && !hasLineBreakOrNul(text);
+}
+
+std::string escapeControlBytes(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02x", u);
+            out += buf;
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
 std::string dottedAddress(uint32_t networkOrder) {
     unsigned char b[4];
     std::memcpy(b, &networkOrder, sizeof b);

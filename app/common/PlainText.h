@@ -21,6 +21,15 @@ bool takeLine(std::string_view& text, std::string_view& line);
 // one line (or would be cut at the NUL).
 bool hasLineBreakOrNul(std::string_view text);
 
+// Whether the text can be one value of the settings and command files and read back
+// the same: no line break, no NUL, and no "," (where reading ends a text). Editors
+// refuse texts that fail it; the writers refuse to store them.
+bool isStorableText(std::string_view text);
+
+// The text with every control byte shown as \xNN, so that a file's contents cannot
+// drive the terminal they are printed on; other bytes as they are.
+std::string escapeControlBytes(std::string_view text);
+
 // Length of the well-formed UTF-8 sequence at the start of `text` (1 to 4); 0 when
 // it does not start with one: a stray or cut sequence, an overlong form, a surrogate.
 size_t utf8SequenceLength(std::string_view text);

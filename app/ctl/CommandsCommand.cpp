@@ -1,5 +1,6 @@
 // tavrinctl commands [FILE]: lists the external commands of an ExternalCommand.ini.
 #include "ExternalCommandIni.h"
+#include "PlainText.h"
 #include "PosixFileSystem.h"
 #include "Subcommand.h"
 
@@ -31,15 +32,17 @@ int runCommands(int argc, char** argv) {
     StreamMessages messages(stderr, Answer::No);
     commands::ExternalCommandIni store(fs, messages, path);
     if (store.load() == 0) {
-        std::fprintf(stderr, "tavrinctl commands: cannot read %s: %s\n", path.c_str(),
-                     store.lastError().message().c_str());
+        std::fprintf(stderr, "tavrinctl commands: cannot read %s: %s\n",
+                     escapeControlBytes(path).c_str(), store.lastError().message().c_str());
         return kExitFailure;
     }
-    std::printf("%zu commands in %s\n", store.records().size(), path.c_str());
+    // Names and command lines are the file's text: a hand-edited file may hold control
+    // bytes, which must not reach the terminal as they are.
+    std::printf("%zu commands in %s\n", store.records().size(), escapeControlBytes(path).c_str());
     size_t position = 0;
     for (const commands::ExternalCommand& c : store.records()) {
-        std::printf("%zu. %s\n", ++position, c.name.c_str());
-        std::printf("   command line: %s\n", c.commandLine.c_str());
+        std::printf("%zu. %s\n", ++position, escapeControlBytes(c.name).c_str());
+        std::printf("   command line: %s\n", escapeControlBytes(c.commandLine).c_str());
         std::printf("   in menu: %s, target: %d (%s), show window: %d\n",
                     c.addToMenu != 0 ? "yes" : "no", c.target, targetText(c.target), c.showWindow);
     }

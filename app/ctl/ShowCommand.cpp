@@ -1,6 +1,7 @@
 // tavrinctl show [--json] [--write OUT] [FILE]: reads a settings file as the program
 // does and prints every option, every packet filter with its driver rule, and every
 // dynamic filter; --write writes the model back with the program's writer.
+#include "AdapterBinding.h"
 #include "AdapterList.h"
 #include "CommonSettingsIo.h"
 #include "FilePrivateProfile.h"
@@ -46,22 +47,6 @@ std::string json(std::string_view text) {
     return out + "\"";
 }
 
-// For the text output: control bytes shown as \xNN so a file cannot drive the terminal.
-std::string plain(std::string_view text) {
-    std::string out;
-    for (char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02x", u);
-            out += buf;
-        } else {
-            out.push_back(c);
-        }
-    }
-    return out;
-}
-
 std::string hex(const void* data, size_t size) {
     std::string out;
     const auto* bytes = static_cast<const unsigned char*>(data);
@@ -80,7 +65,8 @@ std::string ids(const std::vector<int32_t>& list) {
     return out;
 }
 
-// The common options as the writer writes them: key and value text, in order.
+// The common options as the writer writes them: key and value text, in order. The
+// JSON output keeps them as the file's text too ("TRUE", "0,0,500,800").
 std::vector<std::pair<std::string, std::string>> commonOptions(const IniFileObject& model) {
     settings::MemoryPrivateProfile profile;
     settings::writeCommonSection(profile, model.Common(), "");
@@ -92,34 +78,49 @@ std::vector<std::pair<std::string, std::string>> commonOptions(const IniFileObje
     return out;
 }
 
-// Every field of a packet filter as name and value text, in the file's terms.
-std::vector<std::pair<std::string, std::string>> packetFields(const PacketFilter& f,
-                                                              const AdapterList& adapters) {
-    auto b = [](int32_t v) { return std::to_string(v); };
+// One field of a packet filter: its text for the listing, and its JSON value (a
+// number for numeric fields).
+struct Field {
+    std::string name;
+    std::string text;
+    std::string json;
+};
+
+Field number(std::string name, int64_t value, std::string note = {}) {
+    const std::string digits = std::to_string(value);
+    return {std::move(name), note.empty() ? digits : digits + " (" + note + ")", digits};
+}
+
+Field text(std::string name, std::string value) {
+    std::string quoted = json(value);
+    return {std::move(name), std::move(value), std::move(quoted)};
+}
+
+// Every field of a packet filter, in the file's terms.
+std::vector<Field> packetFields(const PacketFilter& f, const AdapterList& adapters) {
+    const bool validDirection = f.direction >= kDirectionUp && f.direction <= kDirectionOther;
     return {
-        {"protocol", b(f.protocol)},
-        {"direction", b(f.direction) + " (" +
-                          (f.direction >= kDirectionUp && f.direction <= kDirectionOther
-                               ? settings::directionText(f.direction)
-                               : "invalid, written as OTHER") +
-                          ")"},
-        {"adapterIndex", b(f.adapterIndex) + " (" + adapters.nameByIndex(f.adapterIndex) + ")"},
-        {"myIp", dottedAddress(f.myIp)},
-        {"myIpMask", dottedAddress(f.myIpMask)},
-        {"isMyIp", b(f.isMyIp)},
-        {"otherIp", dottedAddress(f.otherIp)},
-        {"otherIpMask", dottedAddress(f.otherIpMask)},
-        {"isMyAllPort", b(f.isMyAllPort)},
-        {"myPorts", FormatPortList(f.myPorts)},
-        {"isOtherAllPort", b(f.isOtherAllPort)},
-        {"otherPorts", FormatPortList(f.otherPorts)},
-        {"appName", f.appName},
-        {"drop", b(f.drop)},
-        {"dropSynOnly", b(f.dropSynOnly)},
-        {"doBand", b(f.doBand)},
-        {"bandwidth", b(f.bandwidth)},
-        {"minimumPacketSize", b(f.minimumPacketSize)},
-        {"comment", f.comment.str()},
+        number("protocol", f.protocol),
+        number("direction", f.direction,
+               validDirection ? settings::directionText(f.direction) : "invalid, written as OTHER"),
+        number("adapterIndex", f.adapterIndex),
+        text("adapterName", std::string(settings::adapterNameToWrite(f, adapters))),
+        text("myIp", dottedAddress(f.myIp)),
+        text("myIpMask", dottedAddress(f.myIpMask)),
+        number("isMyIp", f.isMyIp),
+        text("otherIp", dottedAddress(f.otherIp)),
+        text("otherIpMask", dottedAddress(f.otherIpMask)),
+        number("isMyAllPort", f.isMyAllPort),
+        text("myPorts", FormatPortList(f.myPorts)),
+        number("isOtherAllPort", f.isOtherAllPort),
+        text("otherPorts", FormatPortList(f.otherPorts)),
+        text("appName", f.appName),
+        number("drop", f.drop),
+        number("dropSynOnly", f.dropSynOnly),
+        number("doBand", f.doBand),
+        number("bandwidth", f.bandwidth),
+        number("minimumPacketSize", f.minimumPacketSize),
+        text("comment", f.comment.str()),
     };
 }
 
@@ -139,29 +140,32 @@ std::string ruleHex(const PacketFilter& f) {
 }
 
 void printText(const IniFileObject& model, const AdapterList& adapters, const std::string& file) {
-    std::printf("Settings file: %s\n\n[%s]\n", plain(file).c_str(),
-                plain(model.GetCommonSectionName()).c_str());
+    std::printf("Settings file: %s\n\n[%s]\n", escapeControlBytes(file).c_str(),
+                escapeControlBytes(model.GetCommonSectionName()).c_str());
     for (const auto& [key, value] : commonOptions(model))
-        std::printf("  %s = %s\n", key.c_str(), plain(value).c_str());
+        std::printf("  %s = %s\n", key.c_str(), escapeControlBytes(value).c_str());
 
     std::printf("\nPacket filters: %d\n", model.PacketFilterCount());
     for (int i = 0; i < model.PacketFilterCount(); ++i) {
         const PacketFilter& f = *model.PacketFilterAt(i);
-        std::printf("\n  #%d  ID %d  %s  (%s)\n", i + 1, f.id, plain(f.filterName).c_str(),
+        std::printf("\n  #%d  ID %d  %s  (%s)\n", i + 1, f.id,
+                    escapeControlBytes(f.filterName).c_str(),
                     f.available == 1 ? "enabled" : "disabled");
-        std::printf("    %s\n", plain(f.GetDescription()).c_str());
-        for (const auto& [name, value] : packetFields(f, adapters))
-            std::printf("    %-18s %s\n", name.c_str(), plain(value).c_str());
+        std::printf("    %s\n", escapeControlBytes(f.GetDescription()).c_str());
+        for (const Field& field : packetFields(f, adapters))
+            std::printf("    %-18s %s\n", field.name.c_str(),
+                        escapeControlBytes(field.text).c_str());
         std::printf("    %-18s %s\n", "DriverRule", ruleHex(f).c_str());
     }
 
     std::printf("\nDynamic filters: %d\n", model.DynamicFilterCount());
     for (int i = 0; i < model.DynamicFilterCount(); ++i) {
         const DynamicFilter& f = *model.DynamicFilterAt(i);
-        std::printf("\n  #%d  ID %d  %s  (%s)\n", i + 1, f.id, plain(f.filterName).c_str(),
+        std::printf("\n  #%d  ID %d  %s  (%s)\n", i + 1, f.id,
+                    escapeControlBytes(f.filterName).c_str(),
                     f.available == 1 ? "enabled" : "disabled");
         std::printf("    condition: %s\n",
-                    plain(f.GetConditionText(model.PacketFilters())).c_str());
+                    escapeControlBytes(f.GetConditionText(model.PacketFilters())).c_str());
         std::printf("    targets:   %s\n", ids(f.targetFilterIds).c_str());
         std::printf("    action:   ");
         for (const auto& [name, value] : actionFields(f))
@@ -187,8 +191,8 @@ void printJson(const IniFileObject& model, const AdapterList& adapters, const st
                ",\"name\":" + json(f.filterName) +
                ",\"enabled\":" + (f.available == 1 ? "true" : "false") +
                ",\"description\":" + json(f.GetDescription());
-        for (const auto& [name, value] : packetFields(f, adapters))
-            out += "," + json(name) + ":" + json(value);
+        for (const Field& field : packetFields(f, adapters))
+            out += "," + json(field.name) + ":" + field.json;
         out += ",\"driverRule\":" + json(ruleHex(f)) + "}";
     }
     out += "],\"dynamicFilters\":[";
@@ -242,7 +246,8 @@ int run(int argc, char** argv) {
     settings::IniFileReader reader(profile, adapters, messages);
     if (!reader.ReadIniFile(model, file)) {
         const std::error_code ec = profile.lastError();
-        std::fprintf(stderr, "tavrinctl show: no settings read from %s%s%s\n", file.c_str(),
+        std::fprintf(stderr, "tavrinctl show: no settings read from %s%s%s\n",
+                     escapeControlBytes(file).c_str(),
                      ec ? ": " : " (missing, or without sections)", ec ? ec.message().c_str() : "");
         return kExitFailure;
     }
@@ -256,8 +261,9 @@ int run(int argc, char** argv) {
         settings::IniFileWriter writer(profile, adapters);
         if (!writer.WriteIniFile(false, model, writeTo)) {
             const std::error_code ec = profile.lastError();
-            std::fprintf(stderr, "tavrinctl show: cannot write %s%s%s\n", writeTo.c_str(),
-                         ec ? ": " : "", ec ? ec.message().c_str() : "");
+            std::fprintf(stderr, "tavrinctl show: cannot write %s%s%s\n",
+                         escapeControlBytes(writeTo).c_str(), ec ? ": " : "",
+                         ec ? ec.message().c_str() : "");
             return kExitFailure;
         }
     }

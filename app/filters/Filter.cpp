@@ -25,7 +25,8 @@ void CommonFilter::fillAction(ovlank::DriverRule& rule) const {
     rule.protocol = protocol;
     rule.block = drop != 0 ? 1 : 0;
     rule.connectionRequestsOnly = dropSynOnly != 0 ? 1 : 0;
-    // A negative limit or size means nothing to the driver; 0 is "no limit".
+    // A negative limit is no limit (0), as the driver reads 0; a negative minimum size
+    // becomes 0, which exempts no packet from the limit.
     rule.limit = (doBand != 0 && bandwidth > 0) ? static_cast<uint32_t>(bandwidth) : 0;
     rule.minimumSize = minimumPacketSize > 0 ? static_cast<uint32_t>(minimumPacketSize) : 0;
 }

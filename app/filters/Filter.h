@@ -1,6 +1,8 @@
 // The filter records: Filter ← CommonFilter ← PacketFilter and DynamicFilter.
 // Fields are public and carry their defaults, so the settings reader and writer
-// and the editors reach every one by its name.
+// and the editors reach every one by its name. Texts that an editor takes (names,
+// comments, process names) must pass isStorableText: the settings writer refuses a
+// filter holding a text that would read back as another.
 #pragma once
 
 #include "BandwidthSamples.h"

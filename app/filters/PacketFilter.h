@@ -57,6 +57,10 @@ public:
 
     int32_t direction = kDirectionUp;
     std::string appName; // executable file name of the bound process; empty: none
+    // The adapter is kept by its name, which stays while no adapter has it; the
+    // index is where that name is found now (-1: nowhere, or no adapter). Whoever
+    // binds a filter to an adapter sets both.
+    std::string adapterName; // empty: no adapter
     int32_t adapterIndex = kDefaultAdapterIndex;
     uint32_t myIp = 0; // network order, like every address and mask here
     uint32_t otherIp = 0;

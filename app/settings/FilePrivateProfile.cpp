@@ -22,6 +22,10 @@ const ProfileDocument* FilePrivateProfile::document(const std::string& file,
                                                     ProfileDocument& scratch) {
     if (auto it = m_pending.find(file); it != m_pending.end())
         return &it->second;
+    if (auto it = m_held.find(file); it != m_held.end()) {
+        m_lastError = it->second.error;
+        return it->second.readable ? &it->second.document : nullptr;
+    }
     if (!load(file, scratch))
         return nullptr;
     return &scratch;
@@ -81,6 +85,17 @@ bool FilePrivateProfile::flush(const std::string& file) {
 
 void FilePrivateProfile::discard(const std::string& file) {
     m_pending.erase(file);
+}
+
+void FilePrivateProfile::holdFile(const std::string& file) {
+    Held held;
+    held.readable = load(file, held.document);
+    held.error = m_lastError;
+    m_held.insert_or_assign(file, std::move(held));
+}
+
+void FilePrivateProfile::releaseFile(const std::string& file) {
+    m_held.erase(file);
 }
 
 } // namespace tavrin::settings

@@ -23,6 +23,8 @@ public:
     void beginNewFile(const std::string& file) override;
     bool flush(const std::string& file) override;
     void discard(const std::string& file) override;
+    void holdFile(const std::string& file) override;
+    void releaseFile(const std::string& file) override;
 
     // Why the last read or flush of a file failed; empty after a success or a
     // missing file on reading.
@@ -33,8 +35,16 @@ private:
     const ProfileDocument* document(const std::string& file, ProfileDocument& scratch);
     bool load(const std::string& file, ProfileDocument& out);
 
+    // A file as holdFile read it.
+    struct Held {
+        ProfileDocument document;
+        bool readable = false;
+        std::error_code error;
+    };
+
     FileSystem& m_fs;
     std::map<std::string, ProfileDocument> m_pending;
+    std::map<std::string, Held> m_held;
     std::error_code m_lastError;
 };
 

@@ -15,10 +15,18 @@ std::string temporaryFileFor(const std::string& path) {
     return path + ".tmp";
 }
 
-std::error_code replaceFileDurably(FileSystem& fs, const std::string& path,
-                                   std::string_view bytes) {
+std::error_code replaceFileDurably(FileSystem& fs, const std::string& path, std::string_view bytes,
+                                   std::optional<unsigned> permissions) {
+    if (!permissions) {
+        // A file the user keeps private stays private after a save.
+        if (const FileStatus old = fs.status(path); old.exists && old.regular)
+            permissions = old.permissions;
+    }
     const std::string temporary = temporaryFileFor(path);
-    if (std::error_code ec = fs.writeNewFile(temporary, bytes)) {
+    // A leftover of an interrupted save, or a link planted under that name, goes; the
+    // temporary file is only ever created new, so nothing it points to is written.
+    fs.remove(temporary);
+    if (std::error_code ec = fs.writeNewFile(temporary, bytes, permissions)) {
         fs.remove(temporary);
         return ec;
     }

@@ -1,5 +1,6 @@
 #include "IniFileObject.h"
 
+#include "AdapterBinding.h"
 #include "PlainText.h"
 
 #include <algorithm>
@@ -142,6 +143,12 @@ bool IniFileObject::InsertPacketFilter(int position, const PacketFilter& filter)
     return insertAt(m_packetFilters, position, filter);
 }
 
+void IniFileObject::AssignFreePacketFilterIds() {
+    for (const auto& f : m_packetFilters)
+        if (f->id == 0)
+            f->id = freeId(m_packetFilters);
+}
+
 bool IniFileObject::SwapPacketFilters(int a, int b) {
     return swapAt(m_packetFilters, a, b);
 }
@@ -200,6 +207,7 @@ int32_t IniFileObject::IdAtPosition(int position) const {
 bool IniFileObject::RefreshLocalAddresses(const AdapterList& adapters) {
     bool changed = false;
     for (const auto& f : m_packetFilters) {
+        followAdapter(*f, adapters);
         if (f->isMyIp != 1)
             continue;
         const uint32_t address = adapters.addressByIndex(f->adapterIndex);

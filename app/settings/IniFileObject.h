@@ -87,6 +87,9 @@ public:
     void AddPacketFilter(const PacketFilter& filter);
     // A copy at the position (0 to the count), its ID unchanged; false otherwise.
     bool InsertPacketFilter(int position, const PacketFilter& filter);
+    // Gives every packet filter with ID 0, in list order, the smallest free ID (0
+    // once all are taken).
+    void AssignFreePacketFilterIds();
     bool SwapPacketFilters(int a, int b);
     // A position outside the list shows "indexが不正" and removes nothing.
     bool RemovePacketFilter(int position, Messages& messages);
@@ -109,8 +112,10 @@ public:
     // The ID at a position; 0 for -1 or any position outside the list.
     int32_t IdAtPosition(int position) const;
 
-    // Filters whose local address follows their adapter take the adapter's present
-    // address when it has one and it differs. True when any filter changed.
+    // After the adapter list was rebuilt: every filter finds its adapter again by
+    // name, then filters whose local address follows their adapter take the
+    // adapter's present address when it has one and it differs. True when any
+    // address changed.
     bool RefreshLocalAddresses(const AdapterList& adapters);
 
     // -- Dynamic filters ---------------------------------------------------------

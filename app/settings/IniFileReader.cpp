@@ -1,5 +1,6 @@
 #include "IniFileReader.h"
 
+#include "AdapterBinding.h"
 #include "CommonSettingsIo.h"
 #include "IniLine.h"
 #include "PortSpec.h"
@@ -104,9 +105,10 @@ void applyPacketLine(PacketFilter& f, const IniLine& line, PacketContext& ctx) {
     } else if (key == "PROTOCOL") {
         f.protocol = protocolFrom(iniInt(*value));
     } else if (key == "ADAPTER_NAME") {
-        f.adapterIndex = ctx.adapters.indexByName(*value);
+        bindAdapterByName(f, *value, ctx.adapters);
     } else if (key == "ADAPTER_INDEX") {
-        f.adapterIndex = iniInt(*value);
+        // Taken as the kernel's interface index, as the program keeps indices.
+        bindAdapterByIndex(f, iniInt(*value), ctx.adapters);
     } else if (key == "OTHER_IP") {
         f.otherIp = iniAddress(*value);
     } else if (key == "MY_IP") {
@@ -174,7 +176,27 @@ std::string numbered(const char* prefix, int n) {
 
 } // namespace
 
+namespace {
+
+// Every read of one ReadIniFile sees the same version of the file, read once.
+class HeldFile final {
+public:
+    HeldFile(PrivateProfile& profile, const std::string& file) : m_profile(profile), m_file(file) {
+        m_profile.holdFile(m_file);
+    }
+    ~HeldFile() { m_profile.releaseFile(m_file); }
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+
+private:
+    PrivateProfile& m_profile;
+    const std::string& m_file;
+};
+
+} // namespace
+
 bool IniFileReader::ReadIniFile(IniFileObject& model, const std::string& file) {
+    const HeldFile held(m_profile, file);
     const auto names =
         fetchStrings([&](std::span<char> b) { return m_profile.getSectionNames(b, file); },
                      kSectionNamesBufferSize);
@@ -184,6 +206,13 @@ bool IniFileReader::ReadIniFile(IniFileObject& model, const std::string& file) {
     }
     if (names->empty())
         return false;
+
+    // Filters whose ID is missing, out of range or taken get a free one only once
+    // every section was read, so that no free ID pushes a later explicit one aside.
+    struct GiveIds {
+        IniFileObject& model;
+        ~GiveIds() { model.AssignFreePacketFilterIds(); }
+    } giveIds{model};
 
     // The mark of the oldest format lasts for the rest of the file.
     bool allIpMark = false;
@@ -214,12 +243,11 @@ bool IniFileReader::ReadIniFile(IniFileObject& model, const std::string& file) {
                               filter.filterName.c_str());
                 m_messages.show(text);
             }
-            // IDs must stay unique within the list and within 1 to 63; others get a
-            // free one when the filter is added.
+            // IDs must stay unique within the list and within 1 to 63.
             if (filter.id < CommonFilter::kLowestId || filter.id > CommonFilter::kHighestId ||
                 model.FindPacketFilterById(filter.id) != nullptr)
                 filter.id = 0;
-            model.AddPacketFilter(filter);
+            model.InsertPacketFilter(model.PacketFilterCount(), filter);
             ++packetCounter;
         } else if (name == numbered("DynamicFilter", dynamicCounter)) {
             DynamicFilter filter;

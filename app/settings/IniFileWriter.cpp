@@ -1,5 +1,6 @@
 #include "IniFileWriter.h"
 
+#include "AdapterBinding.h"
 #include "CommonSettingsIo.h"
 #include "IniLine.h"
 #include "PlainText.h"
@@ -8,15 +9,11 @@
 namespace tavrin::settings {
 
 std::string iniText(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c == '\r' || c == '\n' || c == '\0')
-            c = ' ';
     // Blanks at either end would be dropped on reading; the file says what it means.
-    const size_t first = out.find_first_not_of(" \t");
-    if (first == std::string::npos)
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos)
         return {};
-    return out.substr(first, out.find_last_not_of(" \t") - first + 1);
+    return std::string(text.substr(first, text.find_last_not_of(" \t") - first + 1));
 }
 
 const char* directionText(int32_t direction) {
@@ -37,8 +34,12 @@ bool IniFileWriter::WriteIniFile(bool commonOnly, const IniFileObject& model,
             auto put = [&](const char* key, const std::string& value) {
                 ok = m_profile.writeString(section, key, value, file) && ok;
             };
+            auto putText = [&](const char* key, std::string_view value) {
+                ok = isStorableText(value) && ok;
+                put(key, iniText(value));
+            };
             put("PROTOCOL", std::to_string(f->protocol));
-            put("ADAPTER_NAME", iniText(m_adapters.nameByIndex(f->adapterIndex)));
+            putText("ADAPTER_NAME", adapterNameToWrite(*f, m_adapters));
             put("OTHER_IP", dottedAddress(f->otherIp));
             put("MY_IP", dottedAddress(f->myIp));
             put("IS_MY_IP", iniBoolText(f->isMyIp));
@@ -55,9 +56,9 @@ bool IniFileWriter::WriteIniFile(bool commonOnly, const IniFileObject& model,
             put("MINIMUM_PACKET_SIZE", std::to_string(f->minimumPacketSize));
             put("DIR", directionText(f->direction));
             put("AVAILABLE", iniBoolText(f->available));
-            put("COMMENT", iniText(f->comment));
-            put("APPNAME", iniText(f->appName));
-            put("FILTER_NAME", iniText(f->filterName));
+            putText("COMMENT", f->comment);
+            putText("APPNAME", f->appName);
+            putText("FILTER_NAME", f->filterName);
             put("ID", std::to_string(f->id));
         }
         n = 0;
@@ -66,16 +67,20 @@ bool IniFileWriter::WriteIniFile(bool commonOnly, const IniFileObject& model,
             auto put = [&](const char* key, const std::string& value) {
                 ok = m_profile.writeString(section, key, value, file) && ok;
             };
+            auto putText = [&](const char* key, std::string_view value) {
+                ok = isStorableText(value) && ok;
+                put(key, iniText(value));
+            };
             put("DROP", iniBoolText(f->drop));
             put("DROP_SYN_ONLY", iniBoolText(f->dropSynOnly));
             put("BANDWIDTH", std::to_string(f->bandwidth));
             put("DO_BAND", iniBoolText(f->doBand));
             put("MINIMUM_PACKET_SIZE", std::to_string(f->minimumPacketSize));
             put("AVAILABLE", iniBoolText(f->available));
-            put("COMMENT", iniText(f->comment));
-            put("FILTER_NAME", iniText(f->filterName));
-            put("TRIGGER_RUNNING_PROCESS_NAME", iniText(f->runningProcessName));
-            put("TRIGGER_CONNECTING_PROCESS_NAME", iniText(f->connectingProcessName));
+            putText("COMMENT", f->comment);
+            putText("FILTER_NAME", f->filterName);
+            putText("TRIGGER_RUNNING_PROCESS_NAME", f->runningProcessName);
+            putText("TRIGGER_CONNECTING_PROCESS_NAME", f->connectingProcessName);
             put("TRIGGER_TOTAL_UP_BANDWIDTH_LOW", std::to_string(f->totalUpLow));
             put("TRIGGER_TOTAL_UP_BANDWIDTH_HIGH", std::to_string(f->totalUpHigh));
             put("TRIGGER_TOTAL_DOWN_BANDWIDTH_LOW", std::to_string(f->totalDownLow));
@@ -87,7 +92,8 @@ bool IniFileWriter::WriteIniFile(bool commonOnly, const IniFileObject& model,
                 iniIntList(f->targetFilterIds.data(), f->targetFilterIds.size()));
         }
     }
-    // All or nothing: a refused key leaves the file as it was.
+    // All or nothing: a refused key, or a text that would read back as another text,
+    // leaves the file as it was.
     if (!ok) {
         m_profile.discard(file);
         return false;

@@ -17,8 +17,9 @@ public:
         : m_profile(profile), m_adapters(adapters) {}
 
     // Adds and replaces keys, removes nothing, and flushes the file. With
-    // commonOnly the filter sections of the file stay as they are. False when any
-    // write failed.
+    // commonOnly the filter sections of the file stay as they are. False, and the
+    // file as it was, when any write failed or a filter holds a text that
+    // isStorableText refuses: it would read back as another filter.
     bool WriteIniFile(bool commonOnly, const IniFileObject& model, const std::string& file);
 
 private:
@@ -26,8 +27,7 @@ private:
     const AdapterList& m_adapters;
 };
 
-// A text as it can stand in the file: line breaks and NULs would end the line
-// early, so they become blanks; blanks at either end go, as reading drops them.
+// A text as it stands in the file: blanks at either end go, as reading drops them.
 std::string iniText(std::string_view text);
 
 const char* directionText(int32_t direction); // "UP", "DOWN", or "OTHER"

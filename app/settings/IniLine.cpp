@@ -15,7 +15,12 @@ IniLine IniLine::parse(std::string_view line) {
     std::string_view value = line.substr(eq + 1);
     for (;;) {
         const size_t comma = value.find(',');
-        result.items.emplace_back(value.substr(0, comma));
+        std::string& item = result.items.emplace_back(value.substr(0, comma));
+        // A lone CR (a hand-edited file) reads as a blank, so that every text read
+        // can be written back.
+        for (char& c : item)
+            if (c == '\r')
+                c = ' ';
         if (comma == std::string_view::npos)
             break;
         value.remove_prefix(comma + 1);
@@ -26,7 +31,9 @@ IniLine IniLine::parse(std::string_view line) {
 const std::string* IniLine::firstValue() const {
     // An item of blanks only counts as empty: the writer never writes one, and a
     // text read from it would be written back as an empty value that reads as the
-    // default, so the file would not say what the model holds.
+    // default, so the file would not say what the model holds. Lists are different:
+    // there a blank item is a number like any other and reads as 0, as the file
+    // format always had it, and a column list keeps every item at its position.
     for (const std::string& item : items)
         if (item.find_first_not_of(" \t") != std::string::npos)
             return &item;

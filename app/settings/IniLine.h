@@ -16,7 +16,8 @@ struct IniLine {
     std::vector<std::string> items;
 
     // The key runs to the first "=" (a value may itself hold "="), the items are the
-    // rest cut at every ",". A line without "=" has no key.
+    // rest cut at every "," (a CR in them reads as a blank). A line without "=" has no
+    // key.
     static IniLine parse(std::string_view line);
 
     // The first item holding more than blanks, or nullptr when there is none.

@@ -42,7 +42,9 @@ private:
 
 std::error_code PosixFileSystem::readFile(const std::string& path, std::string& bytes) {
     bytes.clear();
-    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    // Without O_NONBLOCK, opening a FIFO would wait for a writer for ever; the check
+    // below then refuses it. Reads of a regular file never block either way.
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (fd.get() < 0)
         return lastError();
     struct stat st {};
@@ -69,9 +71,14 @@ std::error_code PosixFileSystem::readFile(const std::string& path, std::string& 
     return {};
 }
 
-std::error_code PosixFileSystem::writeNewFile(const std::string& path, std::string_view bytes) {
-    Descriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0644));
+std::error_code PosixFileSystem::writeNewFile(const std::string& path, std::string_view bytes,
+                                              std::optional<unsigned> permissions) {
+    // O_EXCL: never through a link or into a file someone else made.
+    Descriptor fd(::open(path.c_str(),
+                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0644));
     if (fd.get() < 0)
+        return lastError();
+    if (permissions && ::fchmod(fd.get(), static_cast<mode_t>(*permissions & 0777)) != 0)
         return lastError();
     const char* p = bytes.data();
     size_t left = bytes.size();
@@ -117,6 +124,7 @@ FileStatus PosixFileSystem::status(const std::string& path) {
     result.exists = true;
     result.regular = S_ISREG(st.st_mode);
     result.readOnly = (st.st_mode & S_IWUSR) == 0;
+    result.permissions = static_cast<unsigned>(st.st_mode & 0777);
     result.size = static_cast<unsigned long long>(st.st_size);
     return result;
 }

@@ -8,7 +8,8 @@ namespace tavrin::settings {
 class PosixFileSystem final : public FileSystem {
 public:
     std::error_code readFile(const std::string& path, std::string& bytes) override;
-    std::error_code writeNewFile(const std::string& path, std::string_view bytes) override;
+    std::error_code writeNewFile(const std::string& path, std::string_view bytes,
+                                 std::optional<unsigned> permissions) override;
     std::error_code rename(const std::string& from, const std::string& to) override;
     std::error_code remove(const std::string& path) override;
     std::error_code syncDirectory(const std::string& directory) override;

@@ -36,6 +36,12 @@ public:
 
     // Forgets writes not yet flushed.
     virtual void discard(const std::string& file) = 0;
+
+    // Until releaseFile, reads of `file` see it as it is now: it is read once however
+    // many sections are fetched, and every fetch sees the same version even when the
+    // file is replaced meanwhile. Writes not yet flushed are seen as before.
+    virtual void holdFile(const std::string&) {}
+    virtual void releaseFile(const std::string&) {}
 };
 
 } // namespace tavrin::settings

@@ -63,6 +63,7 @@ ProfileDocument ProfileDocument::parse(std::string_view text) {
                 section.named = true;
                 section.name = std::string(body.substr(1, close - 1));
                 section.header = std::string(raw);
+                doc.m_firstByName.try_emplace(section.name, doc.m_sections.size());
                 doc.m_sections.push_back(std::move(section));
                 continue;
             }
@@ -100,10 +101,8 @@ uint32_t ProfileDocument::sectionNames(std::span<char> buffer) const {
 }
 
 const ProfileDocument::Section* ProfileDocument::findSection(std::string_view name) const {
-    for (const Section& s : m_sections)
-        if (s.named && s.name == name)
-            return &s;
-    return nullptr;
+    const auto it = m_firstByName.find(name);
+    return it == m_firstByName.end() ? nullptr : &m_sections[it->second];
 }
 
 ProfileDocument::Section* ProfileDocument::findSection(std::string_view name) {
@@ -152,6 +151,7 @@ bool ProfileDocument::writeString(std::string_view sectionName, std::string_view
             if (last.lines.empty() || !trim(last.lines.back().raw).empty())
                 last.lines.push_back(Line{});
         }
+        m_firstByName.try_emplace(added.name, m_sections.size());
         m_sections.push_back(std::move(added));
         section = &m_sections.back();
     }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <span>
 #include <string>
 #include <string_view>
@@ -66,6 +67,9 @@ private:
     Section* findSection(std::string_view name);
 
     std::vector<Section> m_sections;
+    // The first section of each name, so that a file of many sections is not
+    // searched from the start for each of them.
+    std::map<std::string, size_t, std::less<>> m_firstByName;
 };
 
 } // namespace tavrin::settings

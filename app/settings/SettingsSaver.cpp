@@ -32,13 +32,17 @@ bool SettingsSaver::saveFile(SaveKind kind, const std::string& file, const Write
     // settings and would only push a useful backup out.
     std::string previous;
     bool haveBackup = false;
+    const FileStatus status = m_fs.status(file);
     if (std::error_code ec = m_fs.readFile(file, previous)) {
         if (ec != std::errc::no_such_file_or_directory) {
             m_messages.show(kMessageBackupFailed);
             return false;
         }
     } else if (!previous.empty()) {
-        if (replaceFileDurably(m_fs, backup, previous)) {
+        // The backup holds the same settings, so it is as private as the file.
+        const auto permissions =
+            status.exists ? std::optional<unsigned>(status.permissions) : std::nullopt;
+        if (replaceFileDurably(m_fs, backup, previous, permissions)) {
             m_messages.show(kMessageBackupFailed);
             return false;
         }
@@ -46,7 +50,6 @@ bool SettingsSaver::saveFile(SaveKind kind, const std::string& file, const Write
     }
 
     if (kind == SaveKind::Full) {
-        const FileStatus status = m_fs.status(file);
         if (status.mustNotReplace()) {
             m_messages.show(kMessageFileInUse);
             return false;

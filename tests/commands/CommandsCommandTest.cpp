@@ -24,6 +24,13 @@ TEST(CommandsCommand, ListsEveryCommandOrSaysWhyNot) {
                          "   command line: \n"
                          "   in menu: no, target: 0 (no monitor), show window: 1\n");
 
+    // Control bytes of a hand-edited file are shown escaped, never sent to the terminal.
+    test::writeBytes(file, "[External Command1]\n1,0,1,\x1b[2Jclear,printf '\x07'\n");
+    r = test::runProcess({ctl, "commands", file});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_NE(r.out.find("1. \\x1b[2Jclear\n   command line: printf '\\x07'\n"), std::string::npos)
+        << r.out;
+
     r = test::runProcess({ctl, "commands", dir.file("missing.ini")});
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_NE(r.err.find("cannot read"), std::string::npos);

@@ -168,12 +168,20 @@ TEST(ExternalCommandIni, AFailedSaveShowsThePathAndKeepsFileAndList) {
 
 TEST(ExternalCommandIni, AFileThatCannotBeReadIsNeverOverwritten) {
     TempFolder dir;
-    const std::string path = dir.file("ExternalCommand.ini");
-    ASSERT_EQ(::mkdir(path.c_str(), 0755), 0);
-    Store store(path);
-    EXPECT_EQ(store.ini.load(), 0);
-    EXPECT_EQ(store.ini.records(), ExternalCommandIni::defaultCommands());
-    EXPECT_TRUE(store.ini.lastError());
-    EXPECT_EQ(store.ini.save(), 0);
-    EXPECT_EQ(store.messages.texts(), (std::vector<std::string>{path + "の保存に失敗。"}));
+    const std::string folder = dir.file("ExternalCommand.ini");
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    // A FIFO too: refused at once rather than waited on for a writer.
+    const std::string fifo = dir.file("fifo.ini");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    for (const std::string& path : {folder, fifo}) {
+        Store store(path);
+        EXPECT_EQ(store.ini.load(), 0);
+        EXPECT_EQ(store.ini.records(), ExternalCommandIni::defaultCommands());
+        EXPECT_TRUE(store.ini.lastError());
+        EXPECT_EQ(store.ini.save(), 0);
+        EXPECT_EQ(store.messages.texts(), (std::vector<std::string>{path + "の保存に失敗。"}));
+    }
+    struct stat st {};
+    ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }

@@ -61,6 +61,7 @@ TEST(PacketFilter, NewFilterHasEveryDefault) {
     EXPECT_EQ(f.direction, kDirectionUp);
     EXPECT_EQ(f.appName, "");
     EXPECT_EQ(f.adapterIndex, -1);
+    EXPECT_EQ(f.adapterName, "");
     EXPECT_EQ(f.myIp, ip("0.0.0.0"));
     EXPECT_EQ(f.myIpMask, ip("255.255.255.255"));
     EXPECT_EQ(f.otherIp, ip("0.0.0.0"));
@@ -247,6 +248,8 @@ TEST(PacketFilter, CloneCopiesEveryFieldIndependently) {
     f.filterName = "ウェブ";
     f.comment = "コメント";
     f.appName = "a.exe";
+    f.adapterName = "wg0";
+    f.adapterIndex = 7;
     f.isMyAllPort = 0;
     f.myPorts = {PortRange::single(80)};
     f.AddBandwidthSample(1000, 5);
@@ -262,6 +265,7 @@ TEST(PacketFilter, CloneCopiesEveryFieldIndependently) {
     EXPECT_EQ(packet->averageBandwidth, 2000u);
     EXPECT_EQ(packet->id, 12);
     EXPECT_EQ(packet->appliedDynamicFilterId, 3);
+    EXPECT_EQ(packet->adapterName, "wg0");
     EXPECT_EQ(packet->GetProcessPortText(), "80");
 
     packet->myPorts.push_back(PortRange::single(8080));

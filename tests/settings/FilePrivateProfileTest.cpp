@@ -106,4 +106,36 @@ TEST(FilePrivateProfile, NeverReplacesAProtectedOrUnreadableFile) {
     EXPECT_EQ(profile.getSectionNames(buffer, folder), 0u);
     EXPECT_EQ(buffer[0], '\0');
     EXPECT_TRUE(profile.lastError());
+
+    // A FIFO is refused at once rather than waited on for a writer, and never replaced.
+    const std::string fifo = dir.file("fifo.ini");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    EXPECT_EQ(profile.getSectionNames(buffer, fifo), 0u);
+    EXPECT_EQ(profile.lastError(), std::errc::invalid_argument);
+    EXPECT_FALSE(profile.writeString("S", "K", "1", fifo));
+    profile.beginNewFile(fifo);
+    ASSERT_TRUE(profile.writeString("S", "K", "1", fifo));
+    EXPECT_FALSE(profile.flush(fifo));
+    struct stat st {};
+    ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+TEST(FilePrivateProfile, NeverWritesThroughALinkPlantedAsItsTemporaryFile) {
+    TempFolder dir;
+    PosixFileSystem fs;
+    FilePrivateProfile profile(fs);
+    const std::string file = dir.file("Setting.ini");
+    const std::string victim = dir.file("victim");
+    writeBytes(victim, "precious\n");
+    ASSERT_EQ(::symlink(victim.c_str(), temporaryFileFor(file).c_str()), 0);
+
+    ASSERT_TRUE(profile.writeString("S", "K", "1", file));
+    ASSERT_TRUE(profile.flush(file));
+    EXPECT_EQ(readBytes(file), "[S]\nK=1\n");
+    EXPECT_EQ(readBytes(victim), "precious\n");
+    struct stat st {};
+    ASSERT_EQ(::lstat(file.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_FALSE(tavrin::test::fileExists(temporaryFileFor(file)));
 }

@@ -192,3 +192,55 @@ TEST(IniFileObject, LocalAddressesFollowTheirAdapters) {
     EXPECT_EQ(m.PacketFilterAt(3)->myIp, ip("10.0.0.1"));
     EXPECT_FALSE(m.RefreshLocalAddresses(*adapters));
 }
+
+namespace {
+
+// Adapter rows that the test changes between rebuilds, as interfaces come and go.
+class ChangingAdapters final : public AdapterSource {
+public:
+    explicit ChangingAdapters(std::vector<AdapterEntry>& rows) : m_rows(rows) {}
+    std::optional<std::vector<AdapterEntry>> listAdapters() override { return m_rows; }
+
+private:
+    std::vector<AdapterEntry>& m_rows;
+};
+
+} // namespace
+
+TEST(IniFileObject, FiltersFollowTheirAdapterByNameAcrossRebuilds) {
+    std::vector<AdapterEntry> rows{{2, ip("192.168.1.10"), "eth0", "eth0"}};
+    AdapterList adapters(std::make_unique<ChangingAdapters>(rows));
+    adapters.rebuild();
+
+    IniFileObject m;
+    PacketFilter vpn = named("vpn");
+    vpn.adapterName = "wg0"; // read while wg0 was down
+    vpn.myIp = ip("10.0.0.1");
+    m.AddPacketFilter(vpn);
+    EXPECT_FALSE(m.RefreshLocalAddresses(adapters));
+    EXPECT_EQ(m.PacketFilterAt(0)->adapterIndex, -1);
+    EXPECT_EQ(m.PacketFilterAt(0)->myIp, ip("10.0.0.1"));
+
+    // wg0 comes up.
+    rows.push_back({7, ip("10.8.0.2"), "wg0", "wg0"});
+    adapters.rebuild();
+    EXPECT_TRUE(m.RefreshLocalAddresses(adapters));
+    EXPECT_EQ(m.PacketFilterAt(0)->adapterIndex, 7);
+    EXPECT_EQ(m.PacketFilterAt(0)->myIp, ip("10.8.0.2"));
+
+    // wg0 is made again: a new index and a new address.
+    rows.back() = {9, ip("10.8.0.3"), "wg0", "wg0"};
+    adapters.rebuild();
+    EXPECT_TRUE(m.RefreshLocalAddresses(adapters));
+    EXPECT_EQ(m.PacketFilterAt(0)->adapterIndex, 9);
+    EXPECT_EQ(m.PacketFilterAt(0)->myIp, ip("10.8.0.3"));
+    EXPECT_EQ(m.PacketFilterAt(0)->adapterName, "wg0");
+
+    // Gone again: the binding stays, the address is the last one known.
+    rows.pop_back();
+    adapters.rebuild();
+    EXPECT_FALSE(m.RefreshLocalAddresses(adapters));
+    EXPECT_EQ(m.PacketFilterAt(0)->adapterIndex, -1);
+    EXPECT_EQ(m.PacketFilterAt(0)->adapterName, "wg0");
+    EXPECT_EQ(m.PacketFilterAt(0)->myIp, ip("10.8.0.3"));
+}

@@ -109,7 +109,8 @@ TEST(IniFileReader, ReadsEveryFilterKeyWithItsValueRules) {
     EXPECT_EQ(b.myIpMask, defaults.myIpMask); // an empty value keeps the default
     EXPECT_EQ(b.otherIpMask, 0u);             // missing: every remote address
     EXPECT_EQ(b.protocol, 0xFFFF);            // never wraps to 0, which would match all
-    EXPECT_EQ(b.adapterIndex, -1);            // no adapter of that name
+    EXPECT_EQ(b.adapterIndex, -1);            // no adapter of that name now,
+    EXPECT_EQ(b.adapterName, "eth9");         // but the filter keeps it
     EXPECT_EQ(b.filterName, "blanks around");
     EXPECT_EQ(b.id, 1);
     EXPECT_EQ(r.messages, (std::vector<std::string>{"無効な方向です：up"}));
@@ -147,9 +148,12 @@ TEST(IniFileReader, UnderstandsTheOldestFormat) {
     const PacketFilter& second = *r.model.PacketFilterAt(1);
     const PacketFilter& third = *r.model.PacketFilterAt(2);
     const PacketFilter& fourth = *r.model.PacketFilterAt(3);
-    // The later of ADAPTER_NAME and ADAPTER_INDEX wins.
+    // The later of ADAPTER_NAME and ADAPTER_INDEX wins; an index is the kernel's
+    // interface index, and a listed one binds by that adapter's name.
     EXPECT_EQ(first.adapterIndex, 3);
+    EXPECT_EQ(first.adapterName, "wlan0");
     EXPECT_EQ(second.adapterIndex, 2);
+    EXPECT_EQ(second.adapterName, "eth0");
     // Once marked, a mask read while the remote address is still 0 is 0.
     EXPECT_EQ(first.otherIpMask, 0u);
     EXPECT_EQ(second.otherIpMask, ip("255.0.0.0"));
@@ -244,6 +248,95 @@ TEST(IniFileReader, KeepsIdsUniqueAndWithinRange) {
     for (const auto& f : r.model.PacketFilters())
         ids.push_back(f->id);
     EXPECT_EQ(ids, (std::vector<int32_t>{3, 1, 2, 4, 63}));
+
+    // An explicit ID stays even when an earlier section has none: that one gets a
+    // free ID only after every section was read.
+    writeBytes(dir.file("later.ini"), "[PacketFilter1]\nFILTER_NAME=no id\n"
+                                      "[PacketFilter2]\nID=1\n[PacketFilter3]\nID=x\n");
+    const ReadResult later = readSettings(dir.file("later.ini"), *adapters);
+    ids.clear();
+    for (const auto& f : later.model.PacketFilters())
+        ids.push_back(f->id);
+    EXPECT_EQ(ids, (std::vector<int32_t>{2, 1, 3}));
+}
+
+TEST(IniFileReader, AFilterKeepsTheNameOfAnAdapterThatIsNotThere) {
+    const auto adapters = sampleAdapters(); // eth0 and wlan0, no wg0
+    TempFolder dir;
+    writeBytes(dir.file("in.ini"), "[PacketFilter1]\nADAPTER_NAME=wg0\nCOMMENT=lone\rCR\n"
+                                   "[PacketFilter2]\nADAPTER_INDEX=77\n"
+                                   "[PacketFilter3]\nADAPTER_NAME=none\n");
+    const ReadResult r = readSettings(dir.file("in.ini"), *adapters);
+    ASSERT_EQ(r.model.PacketFilterCount(), 3);
+    EXPECT_EQ(r.model.PacketFilterAt(0)->adapterIndex, -1);
+    EXPECT_EQ(r.model.PacketFilterAt(0)->adapterName, "wg0");
+    // A lone CR reads as a blank, so that the text can be written back.
+    EXPECT_EQ(r.model.PacketFilterAt(0)->comment, "lone CR");
+    EXPECT_EQ(r.model.PacketFilterAt(1)->adapterIndex, 77);
+    EXPECT_EQ(r.model.PacketFilterAt(1)->adapterName, "");
+
+    ASSERT_TRUE(writeSettings(r.model, dir.file("out.ini"), *adapters));
+    const std::string written = readBytes(dir.file("out.ini"));
+    EXPECT_NE(written.find("[PacketFilter1]\nPROTOCOL=6\nADAPTER_NAME=wg0\n"), std::string::npos);
+    EXPECT_NE(written.find("[PacketFilter2]\nPROTOCOL=6\nADAPTER_NAME=none\n"), std::string::npos);
+    EXPECT_NE(written.find("[PacketFilter3]\nPROTOCOL=6\nADAPTER_NAME=none\n"), std::string::npos);
+    EXPECT_NE(written.find("COMMENT=lone CR\n"), std::string::npos);
+}
+
+namespace {
+
+// The machine's files, counting how often a whole file is read.
+class CountingFileSystem final : public FileSystem {
+public:
+    std::error_code readFile(const std::string& path, std::string& bytes) override {
+        ++reads;
+        return m_real.readFile(path, bytes);
+    }
+    std::error_code writeNewFile(const std::string& path, std::string_view bytes,
+                                 std::optional<unsigned> permissions) override {
+        return m_real.writeNewFile(path, bytes, permissions);
+    }
+    std::error_code rename(const std::string& from, const std::string& to) override {
+        return m_real.rename(from, to);
+    }
+    std::error_code remove(const std::string& path) override { return m_real.remove(path); }
+    std::error_code syncDirectory(const std::string& directory) override {
+        return m_real.syncDirectory(directory);
+    }
+    FileStatus status(const std::string& path) override { return m_real.status(path); }
+
+    int reads = 0;
+
+private:
+    PosixFileSystem m_real;
+};
+
+} // namespace
+
+TEST(IniFileReader, ReadsTheFileOnceHoweverManySectionsItHas) {
+    const auto adapters = sampleAdapters();
+    TempFolder dir;
+    const std::string file = dir.file("Setting.ini");
+    std::string text = "[Common Settings]\nAUTO_SAVE=FALSE\n";
+    for (int i = 1; i <= 1000; ++i)
+        text += "[PacketFilter" + std::to_string(i) + "]\n[Other" + std::to_string(i) + "]\n";
+    writeBytes(file, text);
+
+    CountingFileSystem fs;
+    FilePrivateProfile profile(fs);
+    RecordingMessages messages;
+    IniFileObject model;
+    ASSERT_TRUE(IniFileReader(profile, *adapters, messages).ReadIniFile(model, file));
+    EXPECT_EQ(model.PacketFilterCount(), 1000);
+    EXPECT_EQ(model.GetAutoSave(), 0);
+    EXPECT_EQ(fs.reads, 1);
+
+    // The next read sees the file as it is by then.
+    writeBytes(file, "[PacketFilter1]\n");
+    IniFileObject next;
+    ASSERT_TRUE(IniFileReader(profile, *adapters, messages).ReadIniFile(next, file));
+    EXPECT_EQ(next.PacketFilterCount(), 1);
+    EXPECT_EQ(fs.reads, 2);
 }
 
 namespace {

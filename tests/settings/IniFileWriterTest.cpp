@@ -36,7 +36,7 @@ TEST(IniFileWriter, WritesFilterKeysInOrderWithTrueAndFalse) {
     p.myPorts = {PortRange::fromHost(20, 21), PortRange::single(80)};
     p.drop = 1;
     p.direction = kDirectionDown;
-    p.comment = "line one\nline two";
+    p.comment = "one = two";
     p.appName = "  curl\t";
     p.filterName = "web";
     model.AddPacketFilter(p);
@@ -75,7 +75,7 @@ TEST(IniFileWriter, WritesFilterKeysInOrderWithTrueAndFalse) {
                                                   "MINIMUM_PACKET_SIZE=100\n"
                                                   "DIR=DOWN\n"
                                                   "AVAILABLE=TRUE\n"
-                                                  "COMMENT=line one line two\n"
+                                                  "COMMENT=one = two\n"
                                                   "APPNAME=curl\n"
                                                   "FILTER_NAME=web\n"
                                                   "ID=1\n"
@@ -158,8 +158,8 @@ public:
         return std::uniform_int_distribution<int32_t>(lo, hi)(m_rng);
     }
     uint32_t address() { return static_cast<uint32_t>(num(INT32_MIN, INT32_MAX)); }
-    // Texts as the editors let them through: no "," and no blanks at either end;
-    // UTF-8 of several lengths.
+    // Texts as the editors let them through (isStorableText) and without blanks at
+    // either end; UTF-8 of several lengths.
     std::string text(size_t maxBytes, bool allowEmpty) {
         static const char* const pieces[] = {"a", "Z", "9",    "-", "_", ".",
                                              "=", "ä", "日本", "ｱ", " x"};
@@ -226,7 +226,14 @@ public:
             f.protocol = static_cast<uint16_t>(num(0, 1) ? num(0, 255) : 6);
             f.direction = num(0, 2);
             f.appName = text(40, true);
-            f.adapterIndex = adapters[static_cast<size_t>(num(0, 2))].index;
+            // Bound as an editor binds: a listed adapter, none, or one not there now.
+            const int adapter = num(0, 3);
+            if (adapter == 3) {
+                f.adapterName = "wg" + std::to_string(num(0, 9));
+            } else if (adapter > 0) {
+                f.adapterIndex = adapters[static_cast<size_t>(adapter)].index;
+                f.adapterName = adapters[static_cast<size_t>(adapter)].name;
+            }
             f.myIp = address();
             f.otherIp = address();
             f.myIpMask = address();

@@ -62,14 +62,15 @@ public:
         tick();
         return m_real.readFile(path, bytes);
     }
-    std::error_code writeNewFile(const std::string& path, std::string_view bytes) override {
+    std::error_code writeNewFile(const std::string& path, std::string_view bytes,
+                                 std::optional<unsigned> permissions) override {
         if (m_left == 0) {
-            m_real.writeNewFile(path, bytes.substr(0, bytes.size() / 2));
+            m_real.writeNewFile(path, bytes.substr(0, bytes.size() / 2), permissions);
             std::raise(SIGKILL);
         }
         --m_left;
         tick();
-        return m_real.writeNewFile(path, bytes);
+        return m_real.writeNewFile(path, bytes, permissions);
     }
     std::error_code rename(const std::string& from, const std::string& to) override {
         tick();

@@ -35,9 +35,17 @@ TEST(SettingsSaver, FullSaveReplacesTheFileAndKeepsThePreviousOne) {
     const std::string file = dir.file("Setting.ini");
     writeBytes(file, kOld);
     writeBytes(file + ".autobak", kOlder);
+    // A private file stays private, and so does its backup.
+    ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
+    ASSERT_EQ(::chmod((file + ".autobak").c_str(), 0644), 0);
 
     const SaveRun run = saveEntries(SaveKind::Full, file, kNew);
     EXPECT_TRUE(run.ok);
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(::stat((file + ".autobak").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_TRUE(run.messages.empty());
     // Filter sections that the model no longer has are gone.
     EXPECT_EQ(readBytes(file), "[Common Settings]\nAUTO_SAVE=FALSE\nNOICON=TRUE\n\n"
@@ -243,6 +251,26 @@ TEST(SettingsSaver, SavesTheEditedSettingsAndTheCommands) {
     EXPECT_EQ(back.model.GetWindowRect(), (WindowRect{1, 2, 3, 4}));
     EXPECT_EQ(back.model.PacketFilterCount(), 2);
     EXPECT_EQ(readBytes(file + ".autobak").find("NOICON=TRUE") != std::string::npos, true);
+
+    // A text that would read back as another filter ("a,b" reads as "a") is never
+    // written: the save fails with its message and the file stays as it was.
+    const std::string before = readBytes(file);
+    for (const char* text : {"a,b", "two\nlines", "cr\r"}) {
+        EXPECT_FALSE(tavrin::isStorableText(text)) << text;
+        IniFileObject unstorable;
+        unstorable.AddPacketFilter(namedFilter("web"));
+        unstorable.PacketFilterAt(0)->appName = text;
+        run = programSave(SaveKind::Full, unstorable, inForce, file, commandFile);
+        EXPECT_FALSE(run.ok) << text;
+        EXPECT_EQ(run.messages, (std::vector<std::string>{kMessageWriteFailed})) << text;
+        EXPECT_EQ(readBytes(file), before) << text;
+    }
+    tavrin::DynamicFilter dynamic;
+    dynamic.runningProcessName = "x,y";
+    IniFileObject unstorable;
+    unstorable.AddDynamicFilter(dynamic);
+    EXPECT_FALSE(programSave(SaveKind::Full, unstorable, inForce, file, commandFile).ok);
+    EXPECT_EQ(readBytes(file), before);
 }
 
 TEST(SettingsSaver, AStoppedSaveLeavesTheCommandFileAloneAFailedWriteDoesNot) {

@@ -40,6 +40,8 @@ TEST(ShowCommand, PrintsOptionsFiltersAndRules) {
     // UDP (0x11), two reserved bytes, then the remote end as source for DOWN.
     EXPECT_TRUE(contains(r.out, "    DriverRule         110000000a010203c0a8010a"));
     EXPECT_TRUE(contains(r.out, "    direction          -1 (invalid, written as OTHER)\n"));
+    // The name is kept whether or not this machine has such an interface.
+    EXPECT_TRUE(contains(r.out, "    adapterName        eth9\n"));
     EXPECT_TRUE(contains(r.out, "Dynamic filters: 1\n"));
     EXPECT_TRUE(contains(r.out, "    condition: rsyncが起動中 かつ sshのコネクションが存在 かつ "
                                 "TOTAL UP帯域が10KB/s以上20KB/s以下 かつ "
@@ -57,6 +59,10 @@ TEST(ShowCommand, PrintsJsonAndWritesTheModelBack) {
     EXPECT_EQ(r.out.rfind("{\"file\":", 0), 0u);
     EXPECT_TRUE(contains(r.out, "\"AUTO_SAVE\":\"FALSE\""));
     EXPECT_TRUE(contains(r.out, "\"name\":\"ウェブ制限\",\"enabled\":true"));
+    // Numeric fields are numbers, texts are strings.
+    EXPECT_TRUE(contains(r.out, "\"protocol\":6,\"direction\":0,\"adapterIndex\":-1,"
+                                "\"adapterName\":\"none\",\"myIp\":\"0.0.0.0\""))
+        << r.out;
     EXPECT_TRUE(contains(r.out, "\"dynamicFilters\":[]}\n"));
 
     // What was written is UTF-8 and reads back to the same listing.
