@@ -42,6 +42,11 @@ TcpConnection endpoints(uint32_t localAddr, uint16_t localPort, uint32_t remoteA
     return key;
 }
 
+TcpConnection endpoints(const TcpRow& row) {
+    return endpoints(row.localAddr, static_cast<uint16_t>(row.localPort), row.remoteAddr,
+                     static_cast<uint16_t>(row.remotePort));
+}
+
 } // namespace
 
 NetworkInfo::Parts NetworkInfo::systemParts(Messages& messages) {
@@ -104,8 +109,7 @@ void NetworkInfo::buildRecords(const std::vector<TcpRow>& rows, const PortProces
     std::vector<TcpConnection> records;
     records.reserve(rows.size());
     for (const TcpRow& row : rows) {
-        TcpConnection record = endpoints(row.localAddr, static_cast<uint16_t>(row.localPort),
-                                         row.remoteAddr, static_cast<uint16_t>(row.remotePort));
+        TcpConnection record = endpoints(row);
         record.state = row.state;
         record.processId = row.processId;
         if (ports != nullptr) {
@@ -155,9 +159,7 @@ int NetworkInfo::cutConnection(const TcpConnection& connection) {
     // record the table kept.
     TcpSocketId socket;
     for (const TcpRow& row : m_rows) {
-        if (sameConnection(endpoints(row.localAddr, static_cast<uint16_t>(row.localPort),
-                                     row.remoteAddr, static_cast<uint16_t>(row.remotePort)),
-                           connection)) {
+        if (sameConnection(endpoints(row), connection)) {
             socket = row.socket;
             break;
         }

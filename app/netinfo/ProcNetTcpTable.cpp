@@ -61,8 +61,8 @@ bool parseEndpoint(std::string_view text, ProcTcpFile file, uint32_t& address, u
         unspecified = false;
         return true;
     }
-    unspecified = (word[0] | word[1] | word[2] | word[3]) == 0;
-    ipv4 = unspecified || (word[0] == 0 && word[1] == 0 && word[2] == htonl(0xFFFF));
+    unspecified = isUnspecifiedIpv6(word);
+    ipv4 = unspecified || isIpv4Mapped(word);
     address = word[3];
     return true;
 }

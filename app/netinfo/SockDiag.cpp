@@ -74,15 +74,6 @@ DiagBatchResult errorMessage(std::span<const unsigned char> payload) {
     return {true, error.error < 0 && error.error >= -kMaxErrno ? -error.error : EPROTO};
 }
 
-// ::ffff:a.b.c.d, an IPv4 address as an IPv6 socket sees it.
-bool isMapped(const uint32_t (&address)[4]) {
-    return address[0] == 0 && address[1] == 0 && address[2] == htonl(0xFFFF);
-}
-
-bool isUnspecified(const uint32_t (&address)[4]) {
-    return (address[0] | address[1] | address[2] | address[3]) == 0;
-}
-
 // The IPv6 form of an IPv4 row's address: mapped, or :: for 0.
 void toIpv6(uint32_t address, uint32_t (&out)[4]) {
     out[0] = 0;
@@ -118,10 +109,11 @@ bool takeSocket(const inet_diag_msg& diag, std::span<const unsigned char> attrib
                 DiagTcpSocket& socket, int& error) {
     const inet_diag_sockid& id = diag.id;
     if (diag.idiag_family == AF_INET6) {
-        if (isMapped(id.idiag_src) && (isMapped(id.idiag_dst) || isUnspecified(id.idiag_dst))) {
+        if (isIpv4Mapped(id.idiag_src) &&
+            (isIpv4Mapped(id.idiag_dst) || isUnspecifiedIpv6(id.idiag_dst))) {
             socket.localAddr = id.idiag_src[3];
             socket.remoteAddr = id.idiag_dst[3];
-        } else if (isUnspecified(id.idiag_src) && isUnspecified(id.idiag_dst)) {
+        } else if (isUnspecifiedIpv6(id.idiag_src) && isUnspecifiedIpv6(id.idiag_dst)) {
             // Listening on :: takes IPv4 too unless IPV6_V6ONLY is set.
             int v6only = -1;
             if (!readV6Only(attributes, v6only)) {

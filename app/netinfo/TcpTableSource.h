@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <arpa/inet.h>
+
 namespace tavrin {
 
 // How the kernel tells the socket behind a row apart, beyond its endpoints: what a
@@ -20,6 +22,15 @@ struct TcpSocketId {
     uint32_t interface = 0;      // the device the socket is bound to; 0 for none
     uint64_t cookie = kNoCookie; // the kernel's number for the socket, where known
 };
+
+// An IPv6 address as the kernel stores its four 32-bit words (network order):
+// ::ffff:a.b.c.d, an IPv4 address as an IPv6 socket holds it, and ::.
+inline bool isIpv4Mapped(const uint32_t (&words)[4]) {
+    return words[0] == 0 && words[1] == 0 && words[2] == htonl(0xFFFF);
+}
+inline bool isUnspecifiedIpv6(const uint32_t (&words)[4]) {
+    return (words[0] | words[1] | words[2] | words[3]) == 0;
+}
 
 // One row of the system's IPv4 TCP table, endpoints as the kernel stores them.
 struct TcpRow {

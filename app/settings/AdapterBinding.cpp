@@ -32,10 +32,12 @@ void followAdapter(PacketFilter& filter, const AdapterList& adapters) {
 }
 
 std::string_view adapterNameToWrite(const PacketFilter& filter, const AdapterList& adapters) {
-    if (const AdapterEntry* entry = listedAdapter(adapters, filter.adapterIndex))
-        return entry->name;
+    // The name is the binding: an index that a vanished adapter left behind may
+    // already belong to another one.
     if (!filter.adapterName.empty())
         return filter.adapterName;
+    if (const AdapterEntry* entry = listedAdapter(adapters, filter.adapterIndex))
+        return entry->name;
     return AdapterList::kNoAdapterName;
 }
 

@@ -27,8 +27,10 @@ void bindAdapterByIndex(PacketFilter& filter, int32_t index, const AdapterList& 
 // the adapter with that index.
 void followAdapter(PacketFilter& filter, const AdapterList& adapters);
 
-// What the settings file stores: the name of the adapter listed with the filter's
-// index, else the name the filter remembers, else "none".
+// What the settings file stores: the name the filter is bound to, else (a filter
+// bound by index alone) the name of the adapter listed with its index, else "none".
+// Whoever changes a filter's adapter binds it with bindAdapterByName or
+// bindAdapterByIndex, which keep the two in step.
 std::string_view adapterNameToWrite(const PacketFilter& filter, const AdapterList& adapters);
 
 } // namespace tavrin::settings

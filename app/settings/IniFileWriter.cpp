@@ -28,16 +28,17 @@ bool IniFileWriter::WriteIniFile(bool commonOnly, const IniFileObject& model,
                                  const std::string& file) {
     bool ok = writeCommonSection(m_profile, model.Common(), file);
     if (!commonOnly) {
+        std::string section; // the filter section being written
+        auto put = [&](const char* key, const std::string& value) {
+            ok = m_profile.writeString(section, key, value, file) && ok;
+        };
+        auto putText = [&](const char* key, std::string_view value) {
+            ok = isStorableText(value) && ok;
+            put(key, iniText(value));
+        };
         int n = 0;
         for (const auto& f : model.PacketFilters()) {
-            const std::string section = "PacketFilter" + std::to_string(++n);
-            auto put = [&](const char* key, const std::string& value) {
-                ok = m_profile.writeString(section, key, value, file) && ok;
-            };
-            auto putText = [&](const char* key, std::string_view value) {
-                ok = isStorableText(value) && ok;
-                put(key, iniText(value));
-            };
+            section = "PacketFilter" + std::to_string(++n);
             put("PROTOCOL", std::to_string(f->protocol));
             putText("ADAPTER_NAME", adapterNameToWrite(*f, m_adapters));
             put("OTHER_IP", dottedAddress(f->otherIp));
@@ -63,14 +64,7 @@ bool IniFileWriter::WriteIniFile(bool commonOnly, const IniFileObject& model,
         }
         n = 0;
         for (const auto& f : model.DynamicFilters()) {
-            const std::string section = "DynamicFilter" + std::to_string(++n);
-            auto put = [&](const char* key, const std::string& value) {
-                ok = m_profile.writeString(section, key, value, file) && ok;
-            };
-            auto putText = [&](const char* key, std::string_view value) {
-                ok = isStorableText(value) && ok;
-                put(key, iniText(value));
-            };
+            section = "DynamicFilter" + std::to_string(++n);
             put("DROP", iniBoolText(f->drop));
             put("DROP_SYN_ONLY", iniBoolText(f->dropSynOnly));
             put("BANDWIDTH", std::to_string(f->bandwidth));

@@ -5,7 +5,7 @@
 #include <charconv>
 #include <sstream>
 #include <string_view>
-#include <unistd.h>
+#include <vector>
 
 namespace ovlank {
 namespace {
@@ -137,8 +137,8 @@ std::string IptablesChains::queueTarget() const {
     return target + " --queue-bypass";
 }
 
-std::vector<std::string> IptablesChains::jumpsToOurChains(const std::string& savedMangle) const {
-    std::vector<std::string> jumps;
+std::string IptablesChains::jumpsToOurChains(const std::string& savedMangle) const {
+    std::string jumps;
     for (const auto& rule : savedRules(savedMangle)) {
         const auto words = splitWords(rule.text);
         if (words.size() < 2 || words[1] == m_inputChain || words[1] == m_outputChain) {
@@ -147,7 +147,7 @@ std::vector<std::string> IptablesChains::jumpsToOurChains(const std::string& sav
         for (size_t i = 0; i + 1 < words.size(); ++i) {
             if ((words[i] == "-j" || words[i] == "-g") &&
                 (words[i + 1] == m_inputChain || words[i + 1] == m_outputChain)) {
-                jumps.push_back("-D" + rule.text.substr(2));
+                jumps += "-D" + rule.text.substr(2) + "\n";
                 break;
             }
         }
@@ -219,10 +219,7 @@ bool IptablesChains::madeTheTable(const std::string& savedMangle) const {
 }
 
 std::string IptablesChains::removalScript(const std::string& savedMangle) const {
-    std::string body;
-    for (const auto& jump : jumpsToOurChains(savedMangle)) {
-        body += jump + "\n";
-    }
+    std::string body = jumpsToOurChains(savedMangle);
     for (const auto* chain : {&m_inputChain, &m_outputChain}) {
         if (chainDeclared(savedMangle, *chain)) {
             body += "-F " + *chain + "\n-X " + *chain + "\n";
@@ -236,10 +233,7 @@ std::string IptablesChains::installScript(const std::string& savedMangle) const 
     // the chains. Leftover chains of ours pass their mark on.
     const bool tableExists = ("\n" + savedMangle).find("\n*mangle\n") != std::string::npos;
     const bool mark = !tableExists || madeTheTable(savedMangle);
-    std::string script = "*mangle\n";
-    for (const auto& jump : jumpsToOurChains(savedMangle)) {
-        script += jump + "\n";
-    }
+    std::string script = "*mangle\n" + jumpsToOurChains(savedMangle);
     // Declaring a chain that exists empties it, so leftovers are replaced here.
     script += ":" + m_inputChain + " - [0:0]\n";
     script += ":" + m_outputChain + " - [0:0]\n";
@@ -305,10 +299,7 @@ bool IptablesChains::remove(std::string& error, std::optional<uint64_t>* counted
         return false;
     }
     // The jumps first: once nothing enters the chains, their counters are final.
-    std::string jumps;
-    for (const auto& jump : jumpsToOurChains(saved)) {
-        jumps += jump + "\n";
-    }
+    const std::string jumps = jumpsToOurChains(saved);
     if (!jumps.empty() &&
         (!restore("*mangle\n" + jumps + "COMMIT\n", true, error) || !saveMangle(saved, error))) {
         return false;

@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace ovlank {
 
@@ -47,7 +46,8 @@ public:
     static bool tableIsEmpty(const std::string& savedTable);
 
 private:
-    std::vector<std::string> jumpsToOurChains(const std::string& savedMangle) const;
+    // A "-D" line for every rule outside our chains that jumps to one of them.
+    std::string jumpsToOurChains(const std::string& savedMangle) const;
     bool chainDeclared(const std::string& savedMangle, const std::string& chain) const;
     std::string queueTarget() const;
 

@@ -281,6 +281,15 @@ TEST(IniFileReader, AFilterKeepsTheNameOfAnAdapterThatIsNotThere) {
     EXPECT_NE(written.find("[PacketFilter2]\nPROTOCOL=6\nADAPTER_NAME=none\n"), std::string::npos);
     EXPECT_NE(written.find("[PacketFilter3]\nPROTOCOL=6\nADAPTER_NAME=none\n"), std::string::npos);
     EXPECT_NE(written.find("COMMENT=lone CR\n"), std::string::npos);
+
+    // The index a vanished adapter left behind may belong to another one by now
+    // (here eth0's): the name the filter is bound to is what is written.
+    IniFileObject stale = r.model;
+    stale.PacketFilterAt(0)->adapterIndex = 2;
+    ASSERT_TRUE(writeSettings(stale, dir.file("stale.ini"), *adapters));
+    EXPECT_NE(
+        readBytes(dir.file("stale.ini")).find("[PacketFilter1]\nPROTOCOL=6\nADAPTER_NAME=wg0\n"),
+        std::string::npos);
 }
 
 namespace {
