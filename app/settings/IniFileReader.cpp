@@ -88,9 +88,9 @@ void applyCommonFilterLine(CommonFilter& f, std::string_view key, const std::str
     else if (key == "AVAILABLE")
         f.available = iniBool(value) ? 1 : 0;
     else if (key == "COMMENT")
-        f.comment = value;
+        f.comment = iniTextItem(value);
     else if (key == "FILTER_NAME")
-        f.filterName = value;
+        f.filterName = iniTextItem(value);
 }
 
 void applyPacketLine(PacketFilter& f, const IniLine& line, PacketContext& ctx) {
@@ -105,7 +105,7 @@ void applyPacketLine(PacketFilter& f, const IniLine& line, PacketContext& ctx) {
     } else if (key == "PROTOCOL") {
         f.protocol = protocolFrom(iniInt(*value));
     } else if (key == "ADAPTER_NAME") {
-        bindAdapterByName(f, *value, ctx.adapters);
+        bindAdapterByName(f, iniTextItem(*value), ctx.adapters);
     } else if (key == "ADAPTER_INDEX") {
         // Taken as the kernel's interface index, as the program keeps indices.
         bindAdapterByIndex(f, iniInt(*value), ctx.adapters);
@@ -130,7 +130,7 @@ void applyPacketLine(PacketFilter& f, const IniLine& line, PacketContext& ctx) {
     } else if (key == "DIR") {
         f.direction = directionFrom(*value, ctx.messages);
     } else if (key == "APPNAME") {
-        f.appName = *value;
+        f.appName = iniTextItem(*value);
     } else if (key == "ID") {
         f.id = iniInt(*value);
     } else {
@@ -148,9 +148,9 @@ void applyDynamicLine(DynamicFilter& f, const IniLine& line) {
             if (!item.empty())
                 f.targetFilterIds.push_back(iniInt(item));
     } else if (key == "TRIGGER_RUNNING_PROCESS_NAME") {
-        f.runningProcessName = *value;
+        f.runningProcessName = iniTextItem(*value);
     } else if (key == "TRIGGER_CONNECTING_PROCESS_NAME") {
-        f.connectingProcessName = *value;
+        f.connectingProcessName = iniTextItem(*value);
     } else if (key == "TRIGGER_TOTAL_UP_BANDWIDTH_LOW") {
         f.totalUpLow = iniInt(*value);
     } else if (key == "TRIGGER_TOTAL_UP_BANDWIDTH_HIGH") {

@@ -10,10 +10,7 @@ namespace tavrin::settings {
 
 std::string iniText(std::string_view text) {
     // Blanks at either end would be dropped on reading; the file says what it means.
-    const size_t first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos)
-        return {};
-    return std::string(text.substr(first, text.find_last_not_of(" \t") - first + 1));
+    return std::string(iniTextItem(text));
 }
 
 const char* directionText(int32_t direction) {

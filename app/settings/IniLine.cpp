@@ -40,6 +40,13 @@ const std::string* IniLine::firstValue() const {
     return nullptr;
 }
 
+std::string_view iniTextItem(std::string_view item) {
+    const size_t first = item.find_first_not_of(" \t");
+    if (first == std::string_view::npos)
+        return {};
+    return item.substr(first, item.find_last_not_of(" \t") - first + 1);
+}
+
 bool iniBool(std::string_view item) {
     return item == "TRUE";
 }

@@ -24,6 +24,9 @@ struct IniLine {
     const std::string* firstValue() const;
 };
 
+// A text item without the blanks at either end: the writer drops them, so a text
+// read with them (an item after a ",") would not read back as it was read.
+std::string_view iniTextItem(std::string_view item);
 // "TRUE" exactly is true.
 bool iniBool(std::string_view item);
 // Leading blanks, an optional sign, then decimal digits up to the first other

@@ -112,6 +112,8 @@ TEST(IniFileReader, ReadsEveryFilterKeyWithItsValueRules) {
     EXPECT_EQ(b.adapterIndex, -1);            // no adapter of that name now,
     EXPECT_EQ(b.adapterName, "eth9");         // but the filter keeps it
     EXPECT_EQ(b.filterName, "blanks around");
+    EXPECT_EQ(b.comment, "far in");
+    EXPECT_EQ(b.appName, "spaced app");
     EXPECT_EQ(b.id, 1);
     EXPECT_EQ(r.messages, (std::vector<std::string>{"無効な方向です：up"}));
 
