@@ -8,11 +8,6 @@
 
 namespace tavrin::settings {
 
-std::string iniText(std::string_view text) {
-    // Blanks at either end would be dropped on reading; the file says what it means.
-    return std::string(iniTextItem(text));
-}
-
 const char* directionText(int32_t direction) {
     switch (direction) {
     case kDirectionUp: return "UP";
@@ -31,7 +26,8 @@ bool IniFileWriter::WriteIniFile(bool commonOnly, const IniFileObject& model,
         };
         auto putText = [&](const char* key, std::string_view value) {
             ok = isStorableText(value) && ok;
-            put(key, iniText(value));
+            // Blanks at either end would be dropped on reading; the file says what it means.
+            put(key, std::string(iniTextItem(value)));
         };
         int n = 0;
         for (const auto& f : model.PacketFilters()) {

@@ -27,9 +27,6 @@ private:
     const AdapterList& m_adapters;
 };
 
-// A text as it stands in the file: blanks at either end go, as reading drops them.
-std::string iniText(std::string_view text);
-
 const char* directionText(int32_t direction); // "UP", "DOWN", or "OTHER"
 
 } // namespace tavrin::settings

@@ -35,7 +35,7 @@ const std::string* IniLine::firstValue() const {
     // there a blank item is a number like any other and reads as 0, as the file
     // format always had it, and a column list keeps every item at its position.
     for (const std::string& item : items)
-        if (item.find_first_not_of(" \t") != std::string::npos)
+        if (!iniTextItem(item).empty())
             return &item;
     return nullptr;
 }
