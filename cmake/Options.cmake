@@ -8,3 +8,10 @@ option(TAVRIN_FUZZ "Build fuzz targets with libFuzzer (needs clang)" OFF)
 option(TAVRIN_HARDEN "Hardening defines (_FORTIFY_SOURCE, _GLIBCXX_ASSERTIONS)" ON)
 set(TAVRIN_SANITIZE "" CACHE STRING "Sanitizers: empty, address (with undefined), or thread")
 set_property(CACHE TAVRIN_SANITIZE PROPERTY STRINGS "" address thread)
+
+# A developer machine with ccache reuses objects across build folders and work
+# trees; a machine without it (CI) builds as before.
+find_program(TAVRIN_CCACHE ccache)
+if(TAVRIN_CCACHE AND NOT CMAKE_CXX_COMPILER_LAUNCHER)
+  set(CMAKE_CXX_COMPILER_LAUNCHER ${TAVRIN_CCACHE})
+endif()
