@@ -36,7 +36,9 @@ public:
     bool open(std::string& error);
     // Starts the reader thread; `onFatal` is called from it if the queue breaks.
     void start(Fatal onFatal);
-    // Once no new packets can arrive: decides what is still queued, then stops.
+    // Once no new packets should arrive: decides what is still queued, then stops
+    // when the kernel shows nothing waiting, or after about a second at most, when
+    // packets keep coming; the kernel drops what is still queued then.
     void drainAndStop();
 
     uint16_t number() const { return m_number; }

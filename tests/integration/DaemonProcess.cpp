@@ -21,8 +21,9 @@ extern char** environ;
 namespace ovlank::test {
 
 DaemonProcess::DaemonProcess(std::string ns, std::vector<std::string> arguments,
-                             std::string logPath)
-    : m_ns(std::move(ns)), m_arguments(std::move(arguments)), m_logPath(std::move(logPath)) {}
+                             std::string logPath, std::vector<std::string> launcher)
+    : m_ns(std::move(ns)), m_arguments(std::move(arguments)), m_logPath(std::move(logPath)),
+      m_launcher(std::move(launcher)) {}
 
 DaemonProcess::~DaemonProcess() {
     if (m_pid > 0) {
@@ -34,6 +35,7 @@ bool DaemonProcess::start(const std::string& devicePath) {
     std::vector<std::string> argv = {toolPath("ip"), "netns", "exec", m_ns,
                                      std::string(tavrin::test::kBinDir) + "/Ovlank"};
     argv.insert(argv.end(), m_arguments.begin(), m_arguments.end());
+    argv.insert(argv.begin(), m_launcher.begin(), m_launcher.end());
     std::vector<char*> args;
     for (auto& arg : argv) {
         args.push_back(arg.data());

@@ -12,7 +12,10 @@ namespace ovlank::test {
 
 class DaemonProcess final {
 public:
-    DaemonProcess(std::string ns, std::vector<std::string> arguments, std::string logPath);
+    // `launcher`, when given, is a command that runs the rest of its command line
+    // (the daemon entering its namespace) in a setting of the test's making.
+    DaemonProcess(std::string ns, std::vector<std::string> arguments, std::string logPath,
+                  std::vector<std::string> launcher = {});
     ~DaemonProcess(); // kills it if it still runs
 
     // Starts and waits until the device answers GET_VERSION (false: it did not).
@@ -36,6 +39,7 @@ private:
     std::string m_ns;
     std::vector<std::string> m_arguments;
     std::string m_logPath;
+    std::vector<std::string> m_launcher;
     pid_t m_pid = -1;
 };
 

@@ -2,12 +2,17 @@
 // up or routed around: the daemon's --remove and --detach commands.
 #include "ChildProcess.h"
 #include "DaemonFixture.h"
+#include "RefusingRestore.h"
 #include "TestPaths.h"
 #include "Traffic.h"
 
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <future>
+#include <thread>
 
 namespace ovlank::test {
 namespace {
@@ -32,6 +37,36 @@ size_t datagramsThrough(const TestHosts& hosts, int sender, int receiver, uint16
         sendDatagram(sender, hosts.addressB(), port, 32);
     }
     return receiveDatagrams(receiver, 10, 400);
+}
+
+// Polls with single datagrams until one is dropped, for at most `seconds`; then
+// the port must drop all of ten.
+bool droppedAgainWithin(int seconds, const TestHosts& hosts, int sender, int receiver,
+                        uint16_t port) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        sendDatagram(sender, hosts.addressB(), port, 32);
+        if (receiveDatagrams(receiver, 1, 100) == 0) {
+            return datagramsThrough(hosts, sender, receiver, port) == 0;
+        }
+    }
+    return false;
+}
+
+size_t occurrences(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+// Runs iptables (or iptables-restore with `input`) in host A.
+bool firewallA(const TestHosts& hosts, const std::vector<std::string>& arguments,
+               const std::string& input = {}) {
+    std::vector<std::string> command{"ip", "netns", "exec", hosts.nsA()};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return runCommand(command, input).exitCode == 0;
 }
 
 struct RemoveStep {
@@ -134,9 +169,167 @@ TEST_F(Recovery, DetachLetsTrafficPassAFrozenDaemonAndKeepsItsChains) {
         std::string::npos)
         << again.errors;
     m_daemon->signal(SIGCONT);
+    // Running again, the daemon puts the jumps back by itself, once.
+    EXPECT_TRUE(droppedAgainWithin(2, hosts, sender, receiver, 7201));
+    EXPECT_EQ(occurrences(m_daemon->log(), "the jumps to the chains " + m_chains + "_IN and " +
+                                               m_chains + "_OUT were gone; put them back\n"),
+              1u)
+        << m_daemon->log();
     ::close(sender);
     ::close(receiver);
 }
+
+struct TakenAway {
+    const char* what;
+    std::vector<std::vector<std::string>> commands; // {P}: the chain prefix
+    std::string input;                              // for iptables-restore
+    bool startHookBringsBack;                       // else the daemon's own check, within 2 s
+    std::string line;                               // logged once
+};
+
+TEST_F(Recovery, ChainsTakenAwayByAnotherProgramComeBack) {
+    DriverRule rule = makeRule(kProtocolUdp, 0, 7301);
+    rule.block = 1;
+    ASSERT_EQ(m_client->addFilter(rule), STATUS_SUCCESS);
+    startHook();
+    ASSERT_EQ(m_client->simple(START_FILTERING), STATUS_SUCCESS);
+    const auto& hosts = *m_hosts;
+    const int sender = udpSocket(hosts.nsA(), hosts.addressA(), 0);
+    const int receiver = udpSocket(hosts.nsB(), hosts.addressB(), 7301);
+    ASSERT_GE(sender, 0);
+    ASSERT_GE(receiver, 0);
+
+    const std::string chains = m_chains + "_IN and " + m_chains + "_OUT";
+    const std::string installed =
+        "the chains " + chains +
+        " were gone (the mangle table was reloaded?); installed them again";
+    const std::vector<TakenAway> cases = {
+        {"a firewall reload of the mangle table",
+         {{toolPath("iptables-restore")}},
+         "*mangle\nCOMMIT\n",
+         false,
+         installed},
+        {"the chains flushed",
+         {{toolPath("iptables"), "-t", "mangle", "-F", "{P}_IN"},
+          {toolPath("iptables"), "-t", "mangle", "-F", "{P}_OUT"}},
+         "",
+         true,
+         installed},
+        {"the jumps deleted",
+         {{toolPath("iptables"), "-t", "mangle", "-D", "INPUT", "!", "-i", "lo", "-j", "{P}_IN"},
+          {toolPath("iptables"), "-t", "mangle", "-D", "OUTPUT", "-j", "{P}_OUT"}},
+         "",
+         true,
+         "the jumps to the chains " + chains + " were gone; put them back"},
+    };
+    for (const auto& taken : cases) {
+        SCOPED_TRACE(taken.what);
+        ASSERT_EQ(datagramsThrough(hosts, sender, receiver, 7301), 0u);
+        const size_t linesBefore = occurrences(m_daemon->log(), taken.line + "\n");
+        // Frozen, the daemon cannot put anything back before the traffic shows the gap.
+        ASSERT_TRUE(m_daemon->freeze());
+        for (auto command : taken.commands) {
+            for (auto& word : command) {
+                if (const auto at = word.find("{P}"); at != std::string::npos) {
+                    word.replace(at, 3, m_chains);
+                }
+            }
+            ASSERT_TRUE(firewallA(hosts, command, taken.input));
+        }
+        EXPECT_EQ(datagramsThrough(hosts, sender, receiver, 7301), 10u);
+        m_daemon->signal(SIGCONT);
+        if (taken.startHookBringsBack) {
+            EXPECT_EQ(m_client->simple(START_IP_HOOK), STATUS_SUCCESS);
+            EXPECT_EQ(datagramsThrough(hosts, sender, receiver, 7301), 0u);
+        } else {
+            EXPECT_TRUE(droppedAgainWithin(2, hosts, sender, receiver, 7301));
+        }
+        EXPECT_EQ(occurrences(m_daemon->log(), taken.line + "\n"), linesBefore + 1)
+            << m_daemon->log();
+    }
+    // What the daemon put back, it removes at exit like its own install.
+    m_client.reset();
+    EXPECT_EQ(m_daemon->terminate(), 0) << m_daemon->log();
+    const std::string rules = m_hosts->iptablesSaveA();
+    EXPECT_EQ(rules.find(m_chains), std::string::npos) << rules;
+    ::close(sender);
+    ::close(receiver);
+}
+
+// When the removal is tried again once iptables-restore works.
+enum class Retry { AtExit, AtTheNextStart };
+
+class FailedRemoval : public DaemonFixture, public ::testing::WithParamInterface<Retry> {};
+
+TEST_P(FailedRemoval, KeepsAnsweringUnderTrafficAndIsTriedAgain) {
+    // The fixture's daemon makes way for one whose iptables-restore can be refused.
+    m_client.reset();
+    ASSERT_EQ(m_daemon->terminate(), 0);
+    RefusingRestore restore(m_hosts->tag());
+    ASSERT_TRUE(restore.ready());
+    m_daemon = std::make_unique<DaemonProcess>(
+        m_hosts->nsA(),
+        std::vector<std::string>{"--device", m_device, "--queue", std::to_string(m_queue),
+                                 "--queues", "2", "--chains", m_chains},
+        "/tmp/" + m_hosts->tag() + "-daemon.log", restore.launcher());
+    ASSERT_TRUE(m_daemon->start(m_device)) << m_daemon->log();
+    m_client = std::make_unique<OvlankClient>(m_device);
+    ASSERT_TRUE(m_client->connected());
+    startHook();
+
+    // A ping every 20 ms for as long as the test needs it, seen by the daemon.
+    const auto& hosts = *m_hosts;
+    auto ping = std::async(std::launch::async, [&] {
+        return runCommand({"ip", "netns", "exec", hosts.nsA(), "ping", "-q", "-i", "0.02", "-w",
+                           "3", hosts.addressB()});
+    });
+    bool seen = false;
+    for (int attempt = 0; attempt < 200 && !seen; ++attempt) {
+        const auto entry = m_client->packet();
+        seen = entry && entry->size() >= 28 && (*entry)[8 + 9] == kProtocolIcmp;
+        if (!seen) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    ASSERT_TRUE(seen);
+
+    restore.refuse(true);
+    m_client->setReplyTimeout(2000);
+    EXPECT_EQ(m_client->simple(STOP_IP_HOOK), STATUS_SUCCESS);
+    OvlankClient other(m_device);
+    other.setReplyTimeout(2000);
+    EXPECT_EQ(other.version(), kDriverVersion);
+    const std::string chains = m_chains + "_IN and " + m_chains + "_OUT";
+    EXPECT_NE(m_daemon->log().find("cannot remove the chains " + chains +
+                                   ": iptables-restore failed: " + RefusingRestore::kMessage),
+              std::string::npos)
+        << m_daemon->log();
+    EXPECT_NE(m_hosts->iptablesSaveA().find(":" + m_chains + "_IN "), std::string::npos);
+
+    restore.refuse(false);
+    if (GetParam() == Retry::AtTheNextStart) {
+        startHook();
+        EXPECT_EQ(m_client->simple(STOP_IP_HOOK), STATUS_SUCCESS);
+        EXPECT_EQ(m_hosts->iptablesSaveA(), m_iptablesBefore);
+    }
+    m_client.reset();
+    EXPECT_EQ(m_daemon->terminate(), 0) << m_daemon->log();
+    EXPECT_EQ(m_hosts->iptablesSaveA(), m_iptablesBefore);
+    if (GetParam() == Retry::AtExit) {
+        EXPECT_NE(
+            m_daemon->log().find("removed the chains " + chains + " that an earlier attempt left"),
+            std::string::npos)
+            << m_daemon->log();
+    }
+    // Traffic went on throughout: undecided while the chains stayed without readers.
+    EXPECT_EQ(ping.get().exitCode, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Recovery, FailedRemoval,
+                         ::testing::Values(Retry::AtExit, Retry::AtTheNextStart),
+                         [](const auto& test) {
+                             return test.param == Retry::AtExit ? "AtExit" : "AtTheNextStart";
+                         });
 
 } // namespace
 } // namespace ovlank::test
