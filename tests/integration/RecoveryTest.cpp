@@ -259,6 +259,10 @@ TEST_F(Recovery, ChainsTakenAwayByAnotherProgramComeBack) {
 // When the removal is tried again once iptables-restore works.
 enum class Retry { AtExit, AtTheNextStart };
 
+void PrintTo(Retry retry, std::ostream* out) {
+    *out << (retry == Retry::AtExit ? "AtExit" : "AtTheNextStart");
+}
+
 class FailedRemoval : public DaemonFixture, public ::testing::WithParamInterface<Retry> {};
 
 TEST_P(FailedRemoval, KeepsAnsweringUnderTrafficAndIsTriedAgain) {
