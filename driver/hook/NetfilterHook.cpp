@@ -91,7 +91,11 @@ void NetfilterHook::unregisterHook() {
     std::optional<uint64_t> counted;
     removeChainsLocked(&counted);
     // Chains that stay would keep feeding the queues, so the drain has a deadline;
-    // once the queues are gone, what still enters the chains passes undecided.
+    // once the queues are gone, what still enters the chains passes undecided. All
+    // queues drain at once, so the deadline holds for the hook as a whole.
+    for (auto& queue : m_queues) {
+        queue->beginDrain();
+    }
     for (auto& queue : m_queues) {
         queue->drainAndStop();
     }

@@ -159,12 +159,18 @@ void NetfilterQueue::start(Fatal onFatal) {
     m_thread = std::thread([this] { run(); });
 }
 
+void NetfilterQueue::beginDrain() {
+    if (m_thread.joinable()) {
+        const uint64_t one = 1;
+        [[maybe_unused]] const auto written = ::write(m_stopFd, &one, sizeof(one));
+    }
+}
+
 void NetfilterQueue::drainAndStop() {
     if (!m_thread.joinable()) {
         return;
     }
-    const uint64_t one = 1;
-    [[maybe_unused]] const auto written = ::write(m_stopFd, &one, sizeof(one));
+    beginDrain();
     m_thread.join();
 }
 

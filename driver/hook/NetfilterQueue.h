@@ -40,6 +40,8 @@ public:
     // when the kernel shows nothing waiting, or after about a second at most, when
     // packets keep coming; the kernel drops what is still queued then.
     void drainAndStop();
+    // Starts that drain without waiting for it, so that several queues drain at once.
+    void beginDrain();
 
     uint16_t number() const { return m_number; }
     uint64_t packets() const { return m_packets.load(std::memory_order_relaxed); }
