@@ -19,8 +19,10 @@
 namespace ovlank {
 namespace {
 
+// The control loop's tick: the chains are checked at every one.
+constexpr time_t kTickSeconds = 1;
 // How often packets that passed without a decision are reported, when there are new ones.
-constexpr time_t kReportSeconds = 10;
+constexpr unsigned kReportTicks = 10;
 
 sigset_t terminationSignals() {
     sigset_t set;
@@ -73,7 +75,7 @@ bool Daemon::createEventDescriptors() {
         m_log("cannot create the daemon's event descriptors: " + std::string(std::strerror(errno)));
         return false;
     }
-    const itimerspec every{{kReportSeconds, 0}, {kReportSeconds, 0}};
+    const itimerspec every{{kTickSeconds, 0}, {kTickSeconds, 0}};
     ::timerfd_settime(m_timerFd, 0, &every, nullptr);
     return true;
 }
@@ -155,9 +157,14 @@ bool Daemon::createServer() {
         drain(m_fatalFd);
         m_server->stop();
     });
+    // On the control loop itself, so that a daemon which does not serve its clients
+    // does not put back jumps that were taken away to route traffic past it.
     m_server->watch(m_timerFd, [this] {
         drain(m_timerFd);
-        reportBypassedPackets(false);
+        m_hook->checkChains();
+        if (++m_ticks % kReportTicks == 0) {
+            reportBypassedPackets(false);
+        }
     });
     return true;
 }
@@ -212,6 +219,9 @@ int Daemon::run() {
     unloadEngine();
     closeDevice();
     reportBypassedPackets(true);
+    if (m_hook && m_hook->chainsLeft()) {
+        status = 1; // logged by the hook; Ovlank --remove can finish the job
+    }
     return status;
 }
 

@@ -60,6 +60,7 @@ private:
     int m_timerFd = -1;
     std::atomic<bool> m_fatal{false};
     uint64_t m_bypassedReported = 0;
+    unsigned m_ticks = 0;
 };
 
 } // namespace ovlank

@@ -7,6 +7,7 @@
 
 #include <sys/types.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -26,8 +27,14 @@ public:
     using Log = std::function<void(const std::string& line)>;
 
     static constexpr size_t kMaxClients = 256;
-    // Replies a client has not read yet; past this, its further requests wait.
-    static constexpr size_t kMaxPendingReplyBytes = 4u << 20;
+    // The largest reply any request gets: a bandwidth reply for 64 rules, with its head.
+    static constexpr size_t kMaxReplyBytes =
+        sizeof(WireReplyHead) +
+        std::max({sizeof(BandwidthReply), sizeof(CaptureEntry), sizeof(uint32_t)});
+    // Replies a client has not read yet; past this, its further requests wait. One
+    // largest reply fits, so a client that never reads costs a few hundred bytes
+    // of replies, and its requests wait in its socket, not in our memory.
+    static constexpr size_t kMaxPendingReplyBytes = kMaxReplyBytes;
 
     // `listenFd` is a listening, non-blocking stream socket; the server does not own it.
     ControlServer(int listenFd, Handler handler, Log log);

@@ -15,13 +15,67 @@ namespace {
 // knows the table may go with them.
 constexpr std::string_view kMadeTableMark = "ovlank-made-the-table";
 
-std::vector<std::string> splitWords(std::string_view line) {
+} // namespace
+
+std::vector<std::string> splitSavedWords(std::string_view line) {
+    // As iptables-restore reads what iptables-save wrote: blanks separate words, a
+    // double quote opens a quoted part in which a backslash takes the next character
+    // as it is, and the closing quote ends the word.
     std::vector<std::string> words;
-    std::istringstream stream{std::string(line)};
-    for (std::string word; stream >> word;) {
-        words.push_back(word);
+    std::string word;
+    bool inWord = false, quoted = false, escaped = false;
+    for (const char c : line) {
+        if (quoted) {
+            if (escaped) {
+                word += c;
+                escaped = false;
+            } else if (c == '\\') {
+                escaped = true;
+            } else if (c == '"') {
+                quoted = false;
+                words.push_back(std::move(word));
+                word.clear();
+                inWord = false;
+            } else {
+                word += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+            inWord = true;
+        } else if (c == ' ' || c == '\t' || c == '\n') {
+            if (inWord) {
+                words.push_back(std::move(word));
+                word.clear();
+                inWord = false;
+            }
+        } else {
+            word += c;
+            inWord = true;
+        }
+    }
+    if (inWord) {
+        words.push_back(std::move(word));
     }
     return words;
+}
+
+std::optional<std::string> savedRuleTarget(const std::vector<std::string>& words) {
+    // iptables-save writes "-A CHAIN", the matches, then the target and its options.
+    for (size_t i = 2; i + 1 < words.size(); ++i) {
+        const std::string& word = words[i];
+        if (word == "--comment") {
+            ++i; // free text, which may be a bare "-j" too
+        } else if (word == "-j" || word == "--jump" || word == "-g" || word == "--goto") {
+            return words[i + 1];
+        }
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+std::vector<std::string> splitWords(std::string_view line) {
+    return splitSavedWords(line);
 }
 
 std::string firstLine(const std::string& text) {
@@ -144,12 +198,9 @@ std::string IptablesChains::jumpsToOurChains(const std::string& savedMangle) con
         if (words.size() < 2 || words[1] == m_inputChain || words[1] == m_outputChain) {
             continue; // rules inside our chains go with the chains
         }
-        for (size_t i = 0; i + 1 < words.size(); ++i) {
-            if ((words[i] == "-j" || words[i] == "-g") &&
-                (words[i + 1] == m_inputChain || words[i + 1] == m_outputChain)) {
-                jumps += "-D" + rule.text.substr(2) + "\n";
-                break;
-            }
+        const auto target = savedRuleTarget(words);
+        if (target == m_inputChain || target == m_outputChain) {
+            jumps += "-D" + rule.text.substr(2) + "\n";
         }
     }
     return jumps;
@@ -180,12 +231,7 @@ std::optional<uint64_t> IptablesChains::countedIn(const std::string& savedWithCo
                 continue;
             }
             // The chain's first rule, and it must be the one without a target.
-            for (const auto& word : words) {
-                if (word == "-j" || word == "-g") {
-                    return std::nullopt;
-                }
-            }
-            if (!rule.packets) {
+            if (savedRuleTarget(words) || !rule.packets) {
                 return std::nullopt;
             }
             total += *rule.packets;
@@ -206,11 +252,7 @@ bool IptablesChains::madeTheTable(const std::string& savedMangle) const {
             continue;
         }
         for (const auto& word : words) {
-            std::string_view bare = word;
-            if (bare.size() >= 2 && bare.front() == '"' && bare.back() == '"') {
-                bare = bare.substr(1, bare.size() - 2);
-            }
-            if (bare == kMadeTableMark) {
+            if (word == kMadeTableMark) {
                 return true;
             }
         }
@@ -243,9 +285,64 @@ std::string IptablesChains::installScript(const std::string& savedMangle) const 
     script += "-A " + m_outputChain + "\n";
     script += "-A " + m_inputChain + " " + queueTarget() + "\n";
     script += "-A " + m_outputChain + " " + queueTarget() + "\n";
-    script += "-A INPUT ! -i lo -j " + m_inputChain + "\n";
-    script += "-A OUTPUT -j " + m_outputChain + "\n";
+    script += inputJump() + "\n" + outputJump() + "\n";
     return script + "COMMIT\n";
+}
+
+std::string IptablesChains::inputJump() const {
+    return "-A INPUT ! -i lo -j " + m_inputChain;
+}
+
+std::string IptablesChains::outputJump() const {
+    return "-A OUTPUT -j " + m_outputChain;
+}
+
+IptablesChains::State IptablesChains::stateIn(const std::string& savedMangle) const {
+    const auto rules = savedRules(savedMangle);
+    for (const auto* chain : {&m_inputChain, &m_outputChain}) {
+        if (!chainDeclared(savedMangle, *chain)) {
+            return State::Missing;
+        }
+        // Whole: the counting rule first, and a rule that queues.
+        bool first = true, queues = false;
+        for (const auto& rule : rules) {
+            const auto words = splitWords(rule.text);
+            if (words.size() < 2 || words[1] != *chain) {
+                continue;
+            }
+            const auto target = savedRuleTarget(words);
+            if (first && target) {
+                return State::Missing;
+            }
+            first = false;
+            queues = queues || target == "NFQUEUE";
+        }
+        if (!queues) {
+            return State::Missing;
+        }
+    }
+    return attachScript(savedMangle).empty() ? State::InPlace : State::Detached;
+}
+
+std::string IptablesChains::attachScript(const std::string& savedMangle) const {
+    bool fromInput = false, fromOutput = false;
+    for (const auto& rule : savedRules(savedMangle)) {
+        const auto words = splitWords(rule.text);
+        if (words.size() < 2) {
+            continue;
+        }
+        const auto target = savedRuleTarget(words);
+        fromInput = fromInput || (words[1] == "INPUT" && target == m_inputChain);
+        fromOutput = fromOutput || (words[1] == "OUTPUT" && target == m_outputChain);
+    }
+    std::string body;
+    if (!fromInput) {
+        body += inputJump() + "\n";
+    }
+    if (!fromOutput) {
+        body += outputJump() + "\n";
+    }
+    return body.empty() ? body : "*mangle\n" + body + "COMMIT\n";
 }
 
 bool IptablesChains::tableIsEmpty(const std::string& savedTable) {
@@ -285,6 +382,20 @@ bool IptablesChains::install(std::string& error) {
     return runSave({}, saved, error) && restore(installScript(mangleSection(saved)), true, error);
 }
 
+bool IptablesChains::repair(std::string& error, State& found) {
+    std::string saved;
+    if (!saveMangle(saved, error)) {
+        return false;
+    }
+    found = stateIn(saved);
+    switch (found) {
+    case State::InPlace: return true;
+    case State::Detached: return restore(attachScript(saved), true, error);
+    case State::Missing: return install(error);
+    }
+    return false;
+}
+
 std::optional<uint64_t> IptablesChains::countedPackets() const {
     std::string saved, error;
     if (!saveMangle(saved, error)) {
@@ -293,21 +404,40 @@ std::optional<uint64_t> IptablesChains::countedPackets() const {
     return countedIn(saved);
 }
 
-bool IptablesChains::remove(std::string& error, std::optional<uint64_t>* counted) {
+bool IptablesChains::removeJumps(std::string& saved, std::string& error, bool& found) const {
+    const std::string jumps = jumpsToOurChains(saved);
+    found = !jumps.empty();
+    return !found ||
+           (restore("*mangle\n" + jumps + "COMMIT\n", true, error) && saveMangle(saved, error));
+}
+
+bool IptablesChains::detach(std::string& error, bool* found) {
     std::string saved;
-    if (!saveMangle(saved, error)) {
-        return false;
+    bool jumps = false;
+    const bool done = saveMangle(saved, error) && removeJumps(saved, error, jumps);
+    if (found != nullptr) {
+        *found = jumps;
+    }
+    return done;
+}
+
+bool IptablesChains::remove(std::string& error, std::optional<uint64_t>* counted, bool* found) {
+    std::string saved;
+    bool jumps = false;
+    if (found != nullptr) {
+        *found = false;
     }
     // The jumps first: once nothing enters the chains, their counters are final.
-    const std::string jumps = jumpsToOurChains(saved);
-    if (!jumps.empty() &&
-        (!restore("*mangle\n" + jumps + "COMMIT\n", true, error) || !saveMangle(saved, error))) {
+    if (!saveMangle(saved, error) || !removeJumps(saved, error, jumps)) {
         return false;
     }
     if (counted != nullptr) {
         *counted = countedIn(saved);
     }
     const std::string script = removalScript(saved);
+    if (found != nullptr) {
+        *found = jumps || !script.empty();
+    }
     if (script.empty()) {
         return true;
     }

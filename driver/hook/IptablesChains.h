@@ -10,21 +10,45 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace ovlank {
 
+// The words of one line of iptables-save output, read with its quoting rules.
+std::vector<std::string> splitSavedWords(std::string_view line);
+// The target a saved rule's words jump or go to; empty for a rule without one.
+// Only the rule's own -j or -g counts, never words inside a comment.
+std::optional<std::string> savedRuleTarget(const std::vector<std::string>& words);
+
 class IptablesChains final {
 public:
+    // How the chains stand in the firewall.
+    enum class State {
+        InPlace,  // both chains with their rules, jumped to from INPUT and OUTPUT
+        Detached, // both chains whole, but a jump from INPUT or OUTPUT is missing
+        Missing,  // a chain is gone or lost its rules (a reload of the mangle table)
+    };
+
     IptablesChains(std::string prefix, uint16_t firstQueue, unsigned queueCount);
 
     // Replaces whatever chains of this prefix are left over, in one transaction:
     // either everything is in place afterwards or nothing has changed.
     bool install(std::string& error);
     // Removes the jumps to this prefix's chains and the chains themselves, and
-    // nothing else. Succeeds when there was nothing to remove. The jumps go first,
-    // so that `counted` (when given) receives the final count of the packets that
-    // entered the chains; it stays empty when no counting rule was found.
-    bool remove(std::string& error, std::optional<uint64_t>* counted = nullptr);
+    // nothing else. Succeeds when there was nothing to remove; `found` (when given)
+    // tells whether there was anything. The jumps go first, so that `counted` (when
+    // given) receives the final count of the packets that entered the chains; it
+    // stays empty when no counting rule was found.
+    bool remove(std::string& error, std::optional<uint64_t>* counted = nullptr,
+                bool* found = nullptr);
+    // Removes only the jumps to this prefix's chains: traffic then passes without
+    // entering them, and the chains stay for whoever attaches them again.
+    bool detach(std::string& error, bool* found = nullptr);
+    // Looks at the chains and puts back what is missing: only the jumps when the
+    // chains are whole (their counters go on), else the whole install. `found` says
+    // how they stood before.
+    bool repair(std::string& error, State& found);
     // Packets that have entered the chains since they were installed.
     std::optional<uint64_t> countedPackets() const;
 
@@ -34,6 +58,9 @@ public:
     // Script building and parsing, apart from running the tools so that they can be
     // tested. Saved text may carry counters ("[packets:bytes] -A ...") or not.
     std::string installScript(const std::string& savedMangle) const;
+    State stateIn(const std::string& savedMangle) const;
+    // The lines that add the missing jumps from INPUT and OUTPUT; empty when none is.
+    std::string attachScript(const std::string& savedMangle) const;
     // Empty when nothing of this prefix is present in `savedMangle`.
     std::string removalScript(const std::string& savedMangle) const;
     // The sum of the counting rules of both chains; empty when either is missing.
@@ -46,10 +73,14 @@ public:
     static bool tableIsEmpty(const std::string& savedTable);
 
 private:
+    // Deletes the jumps found in `saved` and saves it again when there were any.
+    bool removeJumps(std::string& saved, std::string& error, bool& found) const;
     // A "-D" line for every rule outside our chains that jumps to one of them.
     std::string jumpsToOurChains(const std::string& savedMangle) const;
     bool chainDeclared(const std::string& savedMangle, const std::string& chain) const;
     std::string queueTarget() const;
+    std::string inputJump() const;  // "-A INPUT ..." without its line end
+    std::string outputJump() const; // "-A OUTPUT ..."
 
     std::string m_inputChain;
     std::string m_outputChain;

@@ -21,10 +21,15 @@ bool NetfilterHook::registered() const {
     return !m_queues.empty();
 }
 
+bool NetfilterHook::chainsLeft() const {
+    std::lock_guard lock(m_mutex);
+    return m_chainsLeft;
+}
+
 NtStatus NetfilterHook::registerHook() {
     std::lock_guard lock(m_mutex);
     if (!m_queues.empty()) {
-        return STATUS_SUCCESS; // already in place
+        return checkChainsLocked() ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
     }
     if (!m_decide) {
         m_log("cannot start the hook: no decision is attached");
@@ -45,25 +50,51 @@ NtStatus NetfilterHook::registerHook() {
         queue->start(m_onFatal);
     }
     // Readers first, then the rules: no packet is diverted before someone reads it.
+    // The install replaces chains an earlier removal left.
     std::string error;
     if (!m_chains.install(error)) {
         m_log("cannot start the hook: " + error);
         return STATUS_UNSUCCESSFUL;
     }
+    m_chainsLeft = false;
+    m_repairFailing = false;
+    m_receivedAtInstall = 0;
     m_queues = std::move(queues);
     return STATUS_SUCCESS;
+}
+
+bool NetfilterHook::removeChainsLocked(std::optional<uint64_t>* counted) {
+    std::string error;
+    if (!m_chains.remove(error, counted)) {
+        m_log("cannot remove the chains " + m_chains.inputChain() + " and " +
+              m_chains.outputChain() + ": " + error +
+              "; trying again at the next start or stop of the hook and at exit");
+        m_chainsLeft = true;
+        return false;
+    }
+    if (m_chainsLeft) {
+        m_log("removed the chains " + m_chains.inputChain() + " and " + m_chains.outputChain() +
+              " that an earlier attempt left");
+    }
+    m_chainsLeft = false;
+    return true;
 }
 
 void NetfilterHook::unregisterHook() {
     std::lock_guard lock(m_mutex);
     if (m_queues.empty()) {
+        if (m_chainsLeft) {
+            removeChainsLocked(nullptr);
+        }
         return;
     }
-    std::string error;
     std::optional<uint64_t> counted;
-    if (!m_chains.remove(error, &counted)) {
-        m_log("cannot remove the chains " + m_chains.inputChain() + " and " +
-              m_chains.outputChain() + ": " + error);
+    removeChainsLocked(&counted);
+    // Chains that stay would keep feeding the queues, so the drain has a deadline;
+    // once the queues are gone, what still enters the chains passes undecided. All
+    // queues drain at once, so the deadline holds for the hook as a whole.
+    for (auto& queue : m_queues) {
+        queue->beginDrain();
     }
     for (auto& queue : m_queues) {
         queue->drainAndStop();
@@ -73,6 +104,36 @@ void NetfilterHook::unregisterHook() {
         m_decidedBefore += queue->packets();
     }
     m_queues.clear();
+}
+
+void NetfilterHook::checkChains() {
+    std::lock_guard lock(m_mutex);
+    if (!m_queues.empty()) {
+        checkChainsLocked();
+    }
+}
+
+bool NetfilterHook::checkChainsLocked() {
+    const std::string chains = m_chains.inputChain() + " and " + m_chains.outputChain();
+    const uint64_t received = receivedPackets();
+    std::string error;
+    IptablesChains::State found = IptablesChains::State::InPlace;
+    if (!m_chains.repair(error, found)) {
+        if (!m_repairFailing) {
+            m_log("cannot put back the chains " + chains + ": " + error);
+        }
+        m_repairFailing = true;
+        return false;
+    }
+    m_repairFailing = false;
+    if (found == IptablesChains::State::Missing) {
+        m_log("the chains " + chains +
+              " were gone (the mangle table was reloaded?); installed them again");
+        m_receivedAtInstall = received;
+    } else if (found == IptablesChains::State::Detached) {
+        m_log("the jumps to the chains " + chains + " were gone; put them back");
+    }
+    return true;
 }
 
 bool NetfilterHook::removeLeftoverChains(std::string& error) {
@@ -97,10 +158,16 @@ uint64_t NetfilterHook::sessionBypassed(std::optional<uint64_t> counted) const {
             accounted += stats->waiting;
         }
     }
-    for (const auto& queue : m_queues) {
-        accounted += queue->packets();
-    }
+    accounted += receivedPackets() - m_receivedAtInstall;
     return std::max(gaps, *counted > accounted ? *counted - accounted : 0);
+}
+
+uint64_t NetfilterHook::receivedPackets() const {
+    uint64_t total = 0;
+    for (const auto& queue : m_queues) {
+        total += queue->packets();
+    }
+    return total;
 }
 
 uint64_t NetfilterHook::bypassedPackets() const {

@@ -21,6 +21,7 @@ extern "C" {
 
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <vector>
 
@@ -29,8 +30,12 @@ namespace {
 
 constexpr size_t kDatagramRoom = 4096;
 constexpr int kReceiveBufferBytes = 8 << 20;
-// How long the queue must stay quiet before a stopping reader gives up.
-constexpr int kDrainQuietMilliseconds = 50;
+// A stopping reader ends once its socket has been quiet this long and the kernel
+// shows nothing waiting for a verdict, or at the deadline whatever still comes:
+// traffic that keeps arriving (the chains could not be removed, or a host rule
+// of its own feeds our queue) must not hold up the daemon.
+constexpr int kDrainQuietMilliseconds = 10;
+constexpr auto kDrainDeadline = std::chrono::milliseconds(1000);
 
 std::string errnoText(int error) {
     return std::strerror(error);
@@ -154,12 +159,18 @@ void NetfilterQueue::start(Fatal onFatal) {
     m_thread = std::thread([this] { run(); });
 }
 
+void NetfilterQueue::beginDrain() {
+    if (m_thread.joinable()) {
+        const uint64_t one = 1;
+        [[maybe_unused]] const auto written = ::write(m_stopFd, &one, sizeof(one));
+    }
+}
+
 void NetfilterQueue::drainAndStop() {
     if (!m_thread.joinable()) {
         return;
     }
-    const uint64_t one = 1;
-    [[maybe_unused]] const auto written = ::write(m_stopFd, &one, sizeof(one));
+    beginDrain();
     m_thread.join();
 }
 
@@ -233,19 +244,34 @@ void NetfilterQueue::run() {
     }
     VerdictBatch batch(m_number);
     bool stopping = false;
+    std::chrono::steady_clock::time_point deadline{};
     for (;;) {
+        int timeout = -1;
+        if (stopping) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                return; // what still waits is dropped by the kernel as the queue goes
+            }
+            timeout = static_cast<int>(std::min<int64_t>(left.count(), kDrainQuietMilliseconds));
+        }
         std::array<pollfd, 2> fds{{{m_fd, POLLIN, 0}, {m_stopFd, POLLIN, 0}}};
-        const int ready =
-            ::poll(fds.data(), stopping ? 1 : 2, stopping ? kDrainQuietMilliseconds : -1);
+        const int ready = ::poll(fds.data(), stopping ? 1 : 2, timeout);
         if (ready < 0 && errno != EINTR) {
             m_onFatal("queue " + std::to_string(m_number) + ": poll failed: " + errnoText(errno));
             return;
         }
         if (ready == 0) {
-            return; // stopping and quiet: everything queued has its verdict
+            // Quiet: done when every packet handed to us has its verdict.
+            const auto stats = readQueueStatistics(m_number);
+            if (!stats || stats->waiting == 0) {
+                return;
+            }
+            continue;
         }
         if (!stopping && (fds[1].revents & POLLIN) != 0) {
             stopping = true;
+            deadline = std::chrono::steady_clock::now() + kDrainDeadline;
         }
         if ((fds[0].revents & POLLIN) == 0) {
             continue;

@@ -36,8 +36,12 @@ public:
     bool open(std::string& error);
     // Starts the reader thread; `onFatal` is called from it if the queue breaks.
     void start(Fatal onFatal);
-    // Once no new packets can arrive: decides what is still queued, then stops.
+    // Once no new packets should arrive: decides what is still queued, then stops
+    // when the kernel shows nothing waiting, or after about a second at most, when
+    // packets keep coming; the kernel drops what is still queued then.
     void drainAndStop();
+    // Starts that drain without waiting for it, so that several queues drain at once.
+    void beginDrain();
 
     uint16_t number() const { return m_number; }
     uint64_t packets() const { return m_packets.load(std::memory_order_relaxed); }

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -20,8 +21,9 @@ extern char** environ;
 namespace ovlank::test {
 
 DaemonProcess::DaemonProcess(std::string ns, std::vector<std::string> arguments,
-                             std::string logPath)
-    : m_ns(std::move(ns)), m_arguments(std::move(arguments)), m_logPath(std::move(logPath)) {}
+                             std::string logPath, std::vector<std::string> launcher)
+    : m_ns(std::move(ns)), m_arguments(std::move(arguments)), m_logPath(std::move(logPath)),
+      m_launcher(std::move(launcher)) {}
 
 DaemonProcess::~DaemonProcess() {
     if (m_pid > 0) {
@@ -33,6 +35,7 @@ bool DaemonProcess::start(const std::string& devicePath) {
     std::vector<std::string> argv = {toolPath("ip"), "netns", "exec", m_ns,
                                      std::string(tavrin::test::kBinDir) + "/Ovlank"};
     argv.insert(argv.end(), m_arguments.begin(), m_arguments.end());
+    argv.insert(argv.begin(), m_launcher.begin(), m_launcher.end());
     std::vector<char*> args;
     for (auto& arg : argv) {
         args.push_back(arg.data());
@@ -90,6 +93,40 @@ void DaemonProcess::signal(int signal) {
     if (m_pid > 0) {
         ::kill(m_pid, signal);
     }
+}
+
+namespace {
+
+// The state letter of one thread from its /proc stat line; 0 when unreadable.
+char threadState(const std::filesystem::path& stat) {
+    std::ifstream file(stat);
+    std::string line;
+    std::getline(file, line);
+    const auto close = line.rfind(')'); // the name may hold blanks and brackets
+    return close != std::string::npos && close + 2 < line.size() ? line[close + 2] : '\0';
+}
+
+} // namespace
+
+bool DaemonProcess::freeze() {
+    if (m_pid <= 0) {
+        return false;
+    }
+    ::kill(m_pid, SIGSTOP);
+    const std::filesystem::path tasks = "/proc/" + std::to_string(m_pid) + "/task";
+    for (int attempt = 0; attempt < 500; ++attempt) {
+        std::error_code error;
+        size_t threads = 0, stopped = 0;
+        for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+            ++threads;
+            stopped += threadState(task.path() / "stat") == 'T' ? 1 : 0;
+        }
+        if (threads > 0 && stopped == threads) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
 }
 
 void DaemonProcess::kill9() {

@@ -12,7 +12,10 @@ namespace ovlank::test {
 
 class DaemonProcess final {
 public:
-    DaemonProcess(std::string ns, std::vector<std::string> arguments, std::string logPath);
+    // `launcher`, when given, is a command that runs the rest of its command line
+    // (the daemon entering its namespace) in a setting of the test's making.
+    DaemonProcess(std::string ns, std::vector<std::string> arguments, std::string logPath,
+                  std::vector<std::string> launcher = {});
     ~DaemonProcess(); // kills it if it still runs
 
     // Starts and waits until the device answers GET_VERSION (false: it did not).
@@ -23,6 +26,10 @@ public:
     void kill9();
     // Sends a signal that does not end it, such as SIGSTOP or SIGCONT.
     void signal(int signal);
+    // SIGSTOP, then waits until every thread of the daemon shows it is stopped, so
+    // that none decides another packet afterwards. False if that did not happen.
+    bool freeze();
+    pid_t pid() const { return m_pid; }
     // Waits for the process to end by itself; its exit code.
     int wait();
     bool running() const { return m_pid > 0; }
@@ -32,6 +39,7 @@ private:
     std::string m_ns;
     std::vector<std::string> m_arguments;
     std::string m_logPath;
+    std::vector<std::string> m_launcher;
     pid_t m_pid = -1;
 };
 

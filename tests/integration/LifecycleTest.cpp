@@ -14,9 +14,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <poll.h>
+
 #include <atomic>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <random>
 #include <thread>
@@ -125,7 +128,7 @@ bool changeMangleA(const TestHosts& hosts, const std::vector<std::string>& argum
 struct CleanExitCase {
     const char* name;
     int signal;
-    std::vector<std::vector<std::string>> mangleBefore; // iptables arguments
+    std::vector<std::vector<std::string>> mangleBefore; // iptables arguments; {P}: our prefix
 };
 
 void PrintTo(const CleanExitCase& exitCase, std::ostream* out) {
@@ -135,7 +138,12 @@ void PrintTo(const CleanExitCase& exitCase, std::ostream* out) {
 class CleanExit : public DaemonFixture, public ::testing::WithParamInterface<CleanExitCase> {};
 
 TEST_P(CleanExit, LeavesTheFirewallAsItWas) {
-    for (const auto& arguments : GetParam().mangleBefore) {
+    for (auto arguments : GetParam().mangleBefore) {
+        for (auto& word : arguments) {
+            if (const auto at = word.find("{P}"); at != std::string::npos) {
+                word.replace(at, 3, m_chains);
+            }
+        }
         ASSERT_TRUE(changeMangleA(*m_hosts, arguments));
     }
     m_iptablesBefore = m_hosts->iptablesSaveA();
@@ -148,6 +156,10 @@ TEST_P(CleanExit, LeavesTheFirewallAsItWas) {
         {"ip", "netns", "exec", m_hosts->nsA(), "ping", "-c", "1", "-W", "2", m_hosts->addressB()});
     EXPECT_EQ(ping.exitCode, 0);
 
+    EXPECT_EQ(m_client->simple(STOP_IP_HOOK), STATUS_SUCCESS);
+    EXPECT_EQ(m_hosts->iptablesSaveA(), m_iptablesBefore);
+    startHook();
+
     m_client.reset();
     EXPECT_EQ(m_daemon->terminate(GetParam().signal), 0) << m_daemon->log();
     EXPECT_EQ(m_hosts->iptablesSaveA(), m_iptablesBefore);
@@ -157,12 +169,20 @@ TEST_P(CleanExit, LeavesTheFirewallAsItWas) {
 // Without a mangle table the daemon's install makes one and its removal takes it
 // away again; an empty one that was there before stays (a table with a host rule
 // in it is the full-queue case below).
-INSTANTIATE_TEST_SUITE_P(Lifecycle, CleanExit,
-                         ::testing::Values(CleanExitCase{"TermWithoutMangleTable", SIGTERM, {}},
-                                           CleanExitCase{"IntWithAnEmptyMangleTable",
-                                                         SIGINT,
-                                                         {{"-N", "T"}, {"-X", "T"}}}),
-                         [](const auto& test) { return std::string(test.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Lifecycle, CleanExit,
+    ::testing::Values(
+        CleanExitCase{"TermWithoutMangleTable", SIGTERM, {}},
+        CleanExitCase{"IntWithAnEmptyMangleTable", SIGINT, {{"-N", "T"}, {"-X", "T"}}},
+        // Host rules that only name our chains in their
+        // comments, quoted or not, are not our jumps.
+        CleanExitCase{"TermWithCommentsNamingOurChains",
+                      SIGTERM,
+                      {{"-A", "INPUT", "-m", "comment", "--comment", "see -j {P}_IN here", "-j",
+                        "MARK", "--set-mark", "1"},
+                       {"-A", "OUTPUT", "-m", "comment", "--comment", "-j", "-m", "comment",
+                        "--comment", "{P}_OUT", "-j", "MARK", "--set-mark", "2"}}}),
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(Lifecycle, HookSetUpAndStartUpRefusalsChangeNothing) {
     // Another program holds the second queue of the daemon's range: the hook cannot
@@ -283,7 +303,7 @@ std::optional<uint64_t> reportedBypass(const std::string& log) {
     return std::stoull(log.substr(start + 1, at - start - 1));
 }
 
-TEST_F(Lifecycle, StoppedDaemonFailsOpenOnAFullQueueAndCountsWhatPassed) {
+TEST_F(Lifecycle, StoppedDaemonFailsOpenAndCountsWhatPassed) {
     // A host rule before the daemon's jump: it must neither hide packets from the
     // count nor be touched by the daemon's install and removal.
     ASSERT_TRUE(changeMangleA(*m_hosts, {"-A", "INPUT", "-j", "MARK", "--set-mark", "1"}));
@@ -298,7 +318,9 @@ TEST_F(Lifecycle, StoppedDaemonFailsOpenOnAFullQueueAndCountsWhatPassed) {
     ASSERT_EQ(::setsockopt(receiver, SOL_SOCKET, SO_RCVBUFFORCE, &room, sizeof(room)), 0);
 
     // Nobody reads the queue: it holds what it can, the rest must pass undecided.
-    m_daemon->signal(SIGSTOP);
+    // Every thread of the daemon is stopped before the first datagram leaves, so
+    // none of them is decided on the way.
+    ASSERT_TRUE(m_daemon->freeze());
     constexpr size_t kSent = 3 * kQueueMaxLength;
     for (size_t i = 0; i < kSent; ++i) {
         sendDatagram(sender, hosts.addressA(), 13001, 16);
@@ -314,12 +336,78 @@ TEST_F(Lifecycle, StoppedDaemonFailsOpenOnAFullQueueAndCountsWhatPassed) {
     EXPECT_EQ(m_daemon->terminate(), 0) << m_daemon->log();
     const auto reported = reportedBypass(m_daemon->log());
     ASSERT_TRUE(reported) << m_daemon->log();
-    // Nothing is in flight any more: the count must match, but for stray packets.
-    EXPECT_NEAR(static_cast<double>(*reported), static_cast<double>(passedWhileStopped), 16)
-        << m_daemon->log();
+    // Nothing is in flight any more, and nothing else travels: the count is exact.
+    EXPECT_EQ(*reported, passedWhileStopped) << m_daemon->log();
     EXPECT_EQ(m_hosts->iptablesSaveA(), m_iptablesBefore);
     ::close(receiver);
     ::close(sender);
+}
+
+// Resident memory of a process, from /proc; 0 when it cannot be read.
+size_t residentBytes(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("VmRSS:")) {
+            return std::stoull(line.substr(6)) * 1024; // given in kB
+        }
+    }
+    return 0;
+}
+
+TEST_F(Lifecycle, ClientsThatNeverReadTheirRepliesCostLittle) {
+    // 64 rules: every CLEAR_BANDWIDTH reply is as large as a reply gets.
+    for (uint16_t port = 0; port < kMaxRules; ++port) {
+        ASSERT_EQ(m_client->addFilter(makeRule(kProtocolUdp, 0, 20000 + port)), STATUS_SUCCESS);
+    }
+    std::vector<uint8_t> frames;
+    for (int i = 0; i < 4096; ++i) {
+        for (const uint32_t word : {CLEAR_BANDWIDTH, 0u, 4u * kMaxRules + 8}) {
+            for (int shift = 0; shift < 32; shift += 8) {
+                frames.push_back(static_cast<uint8_t>(word >> shift));
+            }
+        }
+    }
+    constexpr size_t kClients = 100;
+    constexpr size_t kMostPerClient = 32u << 20;
+    std::vector<std::unique_ptr<OvlankClient>> clients;
+    std::vector<size_t> sent(kClients, 0);
+    for (size_t i = 0; i < kClients; ++i) {
+        clients.push_back(std::make_unique<OvlankClient>(m_device));
+        ASSERT_TRUE(clients.back()->connected());
+    }
+    // Requests go in until no client's socket takes more: the daemon stopped
+    // reading from all of them because their replies were not read.
+    for (bool more = true; more;) {
+        std::vector<pollfd> waiting;
+        for (size_t i = 0; i < kClients; ++i) {
+            for (;;) {
+                const size_t offset = sent[i] % frames.size();
+                const ssize_t n = ::send(clients[i]->fd(), frames.data() + offset,
+                                         frames.size() - offset, MSG_DONTWAIT | MSG_NOSIGNAL);
+                if (n <= 0) {
+                    ASSERT_EQ(errno, EAGAIN) << std::strerror(errno);
+                    break;
+                }
+                sent[i] += static_cast<size_t>(n);
+            }
+            ASSERT_LT(sent[i], kMostPerClient) << "the daemon never stopped reading client " << i;
+            waiting.push_back({clients[i]->fd(), POLLOUT, 0});
+        }
+        more = ::poll(waiting.data(), waiting.size(), 300) > 0;
+    }
+    const size_t resident = residentBytes(m_daemon->pid());
+    EXPECT_GT(resident, 0u);
+    EXPECT_LT(resident, 64u << 20) << resident / 1024 << " KiB";
+
+    OvlankClient fresh(m_device);
+    EXPECT_EQ(fresh.version(), kDriverVersion);
+    // A client that reads again finds whole replies, the first one first.
+    std::vector<uint8_t> reply(8 + 4 * kMaxRules + 8);
+    ASSERT_EQ(::recv(clients.front()->fd(), reply.data(), reply.size(), MSG_WAITALL),
+              static_cast<ssize_t>(reply.size()));
+    // Success, and 264 (4 × 64 + 8) bytes of counters.
+    EXPECT_EQ(std::vector<uint8_t>(reply.begin(), reply.begin() + 8),
+              (std::vector<uint8_t>{0, 0, 0, 0, 0x08, 0x01, 0, 0}));
 }
 
 } // namespace

@@ -32,7 +32,11 @@ OvlankClient::OvlankClient(const std::string& path) {
         m_fd = -1;
         return;
     }
-    timeval timeout{20, 0}; // a hung daemon fails the test rather than hanging it
+    setReplyTimeout(20000); // a hung daemon fails the test rather than hanging it
+}
+
+void OvlankClient::setReplyTimeout(int milliseconds) {
+    const timeval timeout{milliseconds / 1000, (milliseconds % 1000) * 1000};
     ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
 }
 

@@ -25,6 +25,8 @@ public:
     OvlankClient& operator=(const OvlankClient&) = delete;
 
     bool connected() const { return m_fd >= 0; }
+    // How long a request waits for its reply before it counts as unanswered.
+    void setReplyTimeout(int milliseconds);
     int fd() const { return m_fd; }
 
     // Empty when the connection failed or was closed by the daemon.

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+#include <vector>
+
 namespace ovlank {
 namespace {
 
@@ -129,6 +133,116 @@ TEST(IptablesChains, OnlyAnUntouchedTableCountsAsEmpty) {
     EXPECT_FALSE(IptablesChains::tableIsEmpty("*mangle\n:MINE - [0:0]\nCOMMIT\n"));
     EXPECT_FALSE(IptablesChains::tableIsEmpty("*mangle\n:\nCOMMIT\n"));
     EXPECT_FALSE(IptablesChains::tableIsEmpty("*mangle\n-A INPUT -j ACCEPT\nCOMMIT\n"));
+}
+
+TEST(IptablesChains, SavedWordsAreReadWithTheSaveToolsQuoting) {
+    const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+        {"-A INPUT  -j ACCEPT", {"-A", "INPUT", "-j", "ACCEPT"}},
+        {"-A INPUT -m comment --comment \"keep -j X_IN here\" -j MARK",
+         {"-A", "INPUT", "-m", "comment", "--comment", "keep -j X_IN here", "-j", "MARK"}},
+        // Inside quotes a backslash takes the next character as it is.
+        {R"(--comment "say \"hi\" \\ ok")", {"--comment", R"(say "hi" \ ok)"}},
+        // The closing quote ends the word, also an empty one; outside quotes a
+        // backslash is an ordinary character.
+        {R"(--comment "" a\b)", {"--comment", "", R"(a\b)"}},
+        {R"(x"y z"w)", {"xy z", "w"}},
+        {"\t-A\tOUTPUT\n", {"-A", "OUTPUT"}},
+        {"", {}},
+        {R"("unterminated -j X_IN)", {"unterminated -j X_IN"}},
+    };
+    for (const auto& [line, words] : cases) {
+        EXPECT_EQ(splitSavedWords(line), words) << line;
+    }
+}
+
+TEST(IptablesChains, OnlyARulesOwnTargetCounts) {
+    const std::vector<std::pair<std::string, std::optional<std::string>>> cases = {
+        {"-A INPUT ! -i lo -j X_IN", "X_IN"},
+        {"-A HOST -g X_IN", "X_IN"},
+        {"-A HOST --jump X_OUT", "X_OUT"},
+        {"-A HOST --goto X_OUT", "X_OUT"},
+        {"-A X_IN", std::nullopt},
+        {"-A X_IN -m comment --comment ovlank-made-the-table", std::nullopt},
+        {"-A INPUT -m comment --comment \"see -j X_IN here\" -j MARK --set-mark 1", "MARK"},
+        {"-A INPUT -m comment --comment \"-j X_IN\"", std::nullopt},
+        // A bare "-j" as the comment's text is not the rule's target.
+        {"-A INPUT -m comment --comment -j -j ACCEPT", "ACCEPT"},
+        {"-A INPUT -m comment --comment -j", std::nullopt},
+        {"-A INPUT -j", std::nullopt},
+    };
+    for (const auto& [line, target] : cases) {
+        EXPECT_EQ(savedRuleTarget(splitSavedWords(line)), target) << line;
+    }
+
+    // Such host rules are neither removed with our chains nor taken for our jumps.
+    IptablesChains chains("X", 7, 1);
+    const std::string saved = "*mangle\n:X_IN - [0:0]\n:X_OUT - [0:0]\n"
+                              "-A INPUT -m comment --comment \"a -j X_IN b\" -j MARK --set-mark 1\n"
+                              "-A OUTPUT -m comment --comment -j -j ACCEPT\n"
+                              "COMMIT\n";
+    EXPECT_EQ(chains.removalScript(saved),
+              "*mangle\n-F X_IN\n-X X_IN\n-F X_OUT\n-X X_OUT\nCOMMIT\n");
+    EXPECT_EQ(chains.installScript(saved), "*mangle\n"
+                                           ":X_IN - [0:0]\n"
+                                           ":X_OUT - [0:0]\n"
+                                           "-A X_IN\n"
+                                           "-A X_OUT\n"
+                                           "-A X_IN -j NFQUEUE --queue-num 7 --queue-bypass\n"
+                                           "-A X_OUT -j NFQUEUE --queue-num 7 --queue-bypass\n"
+                                           "-A INPUT ! -i lo -j X_IN\n"
+                                           "-A OUTPUT -j X_OUT\n"
+                                           "COMMIT\n");
+}
+
+TEST(IptablesChains, TellsWhatAnotherProgramTookAwayAndWhatPutsItBack) {
+    IptablesChains chains("X", 7, 1);
+    const std::string whole = "-A X_IN -m comment --comment ovlank-made-the-table\n"
+                              "-A X_IN -j NFQUEUE --queue-num 7 --queue-bypass\n"
+                              "-A X_OUT\n"
+                              "-A X_OUT -j NFQUEUE --queue-num 7 --queue-bypass\n";
+    const std::string declared = "*mangle\n:X_IN - [0:0]\n:X_OUT - [0:0]\n";
+    const std::string jumps = "-A INPUT ! -i lo -j X_IN\n-A OUTPUT -j X_OUT\n";
+    using State = IptablesChains::State;
+    struct Case {
+        const char* what;
+        std::string saved;
+        State state;
+        std::string attach;
+    };
+    const std::vector<Case> cases = {
+        {"in place", declared + whole + jumps + "COMMIT\n", State::InPlace, ""},
+        {"in place with counters",
+         declared + "[3:180] -A INPUT ! -i lo -j X_IN\n[1:60] -A OUTPUT -j X_OUT\n" +
+             "[3:180] -A X_IN\n[3:180] -A X_IN -j NFQUEUE --queue-num 7 --queue-bypass\n" +
+             "[1:60] -A X_OUT\n[1:60] -A X_OUT -j NFQUEUE --queue-num 7\nCOMMIT\n",
+         State::InPlace, ""},
+        {"both jumps gone", declared + whole + "COMMIT\n", State::Detached,
+         "*mangle\n-A INPUT ! -i lo -j X_IN\n-A OUTPUT -j X_OUT\nCOMMIT\n"},
+        {"output jump gone", declared + whole + "-A INPUT ! -i lo -j X_IN\nCOMMIT\n",
+         State::Detached, "*mangle\n-A OUTPUT -j X_OUT\nCOMMIT\n"},
+        // A jump from elsewhere, or one named only in a comment, does not feed the chain.
+        {"jumps elsewhere",
+         declared + whole + "-A PREROUTING -j X_IN\n" +
+             "-A OUTPUT -m comment --comment \"-j X_OUT\" -j MARK --set-mark 1\n" +
+             "-A INPUT ! -i lo -j X_IN\nCOMMIT\n",
+         State::Detached, "*mangle\n-A OUTPUT -j X_OUT\nCOMMIT\n"},
+        {"table reloaded", "*mangle\n:INPUT ACCEPT [0:0]\nCOMMIT\n", State::Missing,
+         "*mangle\n-A INPUT ! -i lo -j X_IN\n-A OUTPUT -j X_OUT\nCOMMIT\n"},
+        {"chains flushed", declared + jumps + "COMMIT\n", State::Missing, ""},
+        {"one chain gone", "*mangle\n:X_IN - [0:0]\n" + whole + jumps + "COMMIT\n", State::Missing,
+         ""},
+        {"counting rule gone",
+         declared + "-A X_IN -j NFQUEUE --queue-num 7 --queue-bypass\n-A X_OUT\n" +
+             "-A X_OUT -j NFQUEUE --queue-num 7 --queue-bypass\n" + jumps + "COMMIT\n",
+         State::Missing, ""},
+        {"queue rule gone", declared + "-A X_IN\n-A X_OUT\n" + jumps + "COMMIT\n", State::Missing,
+         ""},
+    };
+    for (const auto& [what, saved, state, attach] : cases) {
+        SCOPED_TRACE(what);
+        EXPECT_EQ(chains.stateIn(saved), state);
+        EXPECT_EQ(chains.attachScript(saved), attach);
+    }
 }
 
 } // namespace
