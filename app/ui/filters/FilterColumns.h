@@ -19,24 +19,27 @@ inline constexpr size_t kDynamicFilterColumnCount = 7;
 struct ColumnHeading {
     std::string_view text;
     bool alignRight;
+    // The widest text the column commonly shows, for columns of short values; a
+    // column the user never sized is made wide enough for it.
+    std::string_view widest = {};
 };
 
 inline constexpr std::array<ColumnHeading, kFilterColumnCount> kFilterColumns = {{
     {"優先度 フィルタ名", true},
-    {"プロトコル", true},
-    {"ファイアウォール", false},
-    {"現在の帯域", true},
-    {"制限帯域", true},
-    {"方向", false},
+    {"プロトコル", true, "その他"},
+    {"ファイアウォール", false, "接続要求のみ遮断"},
+    {"現在の帯域", true, "9999.9 KB/s"},
+    {"制限帯域", true, "99999 KB/s"},
+    {"方向", false, "OTHER"},
     {"プロセス名", false},
     {"作用している動的フィルタ", false},
-    {"ローカルIPアドレス", false},
-    {"リモートIPアドレス", false},
+    {"ローカルIPアドレス", false, "255.255.255.255"},
+    {"リモートIPアドレス", false, "255.255.255.255"},
     {"ローカルポート", false},
     {"リモートポート", false},
-    {"ローカルIPマスク", false},
-    {"リモートIPマスク", false},
-    {"最小パケットサイズ", true},
+    {"ローカルIPマスク", false, "255.255.255.255"},
+    {"リモートIPマスク", false, "255.255.255.255"},
+    {"最小パケットサイズ", true, "1500 Byte"},
     {"コメント", false},
 }};
 
@@ -44,9 +47,9 @@ inline constexpr std::array<ColumnHeading, kDynamicFilterColumnCount> kDynamicFi
     {"比較順番 フィルタ名", false},
     {"対象フィルタ", false},
     {"条件", false},
-    {"ファイアウォール", false},
-    {"制限帯域", true},
-    {"最小パケットサイズ", true},
+    {"ファイアウォール", false, "接続要求のみ遮断"},
+    {"制限帯域", true, "99999 KB/s"},
+    {"最小パケットサイズ", true, "1500 Byte"},
     {"コメント", false},
 }};
 

@@ -3,6 +3,7 @@
 #include "ActionButton.h"
 #include "ApplicationCore.h"
 #include "Messages.h"
+#include "TextConversion.h"
 
 #include <QAction>
 #include <QHBoxLayout>
@@ -24,6 +25,8 @@ namespace {
 
 // A column width is stored this long after the user stopped dragging its divider.
 constexpr int kWidthStoreDelayMs = 30;
+// A cell's margins around its text.
+constexpr int kCellPadding = 12;
 
 } // namespace
 
@@ -192,8 +195,17 @@ void FilterListPage::loadColumns() {
     const settings::IniFileObject& settings = m_context.core.edited();
     QHeaderView* header = m_view->horizontalHeader();
     const int count = m_model->columnCount();
+    const settings::ColumnListInfo& info = settings::columnListInfo(m_columns);
     for (int c = 0; c < count; ++c) {
-        const int width = settings.GetColumnSize(m_columns, static_cast<size_t>(c));
+        int width = settings.GetColumnSize(m_columns, static_cast<size_t>(c));
+        // The default widths were made for the Windows version's smaller font: a
+        // column the user never sized is at least as wide as its heading and its
+        // usual values.
+        if (width == info.defaultSizes[static_cast<size_t>(c)]) {
+            const std::string_view widest = m_model->heading(c).widest;
+            const int text = m_view->fontMetrics().horizontalAdvance(qs(widest)) + kCellPadding;
+            width = std::max({width, header->sectionSizeHint(c), widest.empty() ? 0 : text});
+        }
         header->resizeSection(c, std::max(width, header->minimumSectionSize()));
     }
     // An order that is not each column once (a hand-edited file) is not applied.

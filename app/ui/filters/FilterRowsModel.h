@@ -34,6 +34,9 @@ public:
 
     void setRows(std::vector<Row> rows);
     const Row& row(int position) const { return m_rows.at(static_cast<size_t>(position)); }
+    const ColumnHeading& heading(int column) const {
+        return m_columns.at(static_cast<size_t>(column));
+    }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

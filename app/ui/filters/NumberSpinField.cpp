@@ -3,6 +3,8 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QStyle>
+#include <QStyleOptionSpinBox>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -34,6 +36,16 @@ int NumberSpinField::incrementAfter(const std::vector<Acceleration>& steps, qint
         if (heldMs >= step.afterMs)
             increment = step.increment;
     return increment;
+}
+
+QSize NumberSpinField::sizeHint() const {
+    ensurePolished();
+    // The cursor needs a pixel or two beside the widest digits.
+    const int width = fontMetrics().horizontalAdvance(QString(kMaxDigits, u'0')) + 4;
+    QStyleOptionSpinBox option;
+    initStyleOption(&option);
+    return style()->sizeFromContents(QStyle::CT_SpinBox, &option,
+                                     QSize(width, lineEdit()->sizeHint().height()), this);
 }
 
 void NumberSpinField::setNumber(long long value) {

@@ -34,6 +34,9 @@ public:
     QLineEdit* edit() const { return lineEdit(); }
 
     void stepBy(int steps) override;
+    // Room for the longest number the field takes, whatever the arrows' range.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
     QValidator::State validate(QString& input, int& position) const override;
 
 protected:

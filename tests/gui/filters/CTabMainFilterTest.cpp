@@ -526,11 +526,23 @@ void CTabMainFilterTest::columnLayoutSurvivesSaveAndRestart() {
         QHeaderView* header = filterPage(gui).view()->horizontalHeader();
         QVERIFY(header->sectionsMovable());
         const settings::IniFileObject& edited = gui.core.m_core.edited();
-        QCOMPARE(header->sectionSize(3), 80);
+        // A column never sized is at least its stored default, and shows its heading.
+        for (int c = 0; c < 16; ++c) {
+            QVERIFY(header->sectionSize(c) >=
+                    edited.GetColumnSize(settings::ColumnList::Filter, c));
+            QVERIFY(header->sectionSize(c) >= header->sectionSizeHint(c));
+        }
         header->resizeSection(3, 147);
         header->resizeSection(15, 222);
         QTRY_COMPARE(edited.GetColumnSize(settings::ColumnList::Filter, 3), 147);
         QTRY_COMPARE(edited.GetColumnSize(settings::ColumnList::Filter, 15), 222);
+        // A double-click on a divider fits the column to its texts, and is kept too.
+        header->resizeSection(0, 20);
+        emit header->sectionHandleDoubleClicked(0);
+        QVERIFY(header->sectionSize(0) > 20);
+        QTRY_COMPARE(edited.GetColumnSize(settings::ColumnList::Filter, 0), header->sectionSize(0));
+        header->resizeSection(0, 130);
+        QTRY_COMPARE(edited.GetColumnSize(settings::ColumnList::Filter, 0), 130);
         header->moveSection(15, 0); // the comment first
         QCOMPARE(edited.GetColumnOrder(settings::ColumnList::Filter, 0), 15);
         QCOMPARE(edited.GetColumnOrder(settings::ColumnList::Filter, 1), 0);
@@ -550,6 +562,10 @@ void CTabMainFilterTest::columnLayoutSurvivesSaveAndRestart() {
     QCOMPARE(header->logicalIndex(0), 15);
     QCOMPARE(header->logicalIndex(1), 0);
     QCOMPARE(header->logicalIndex(15), 14);
+    // A width the user chose is kept even below what its heading needs.
+    QHeaderView* narrow = filterPage(again).view()->horizontalHeader();
+    narrow->resizeSection(7, 40);
+    QTRY_COMPARE(again.core.m_core.edited().GetColumnSize(settings::ColumnList::Filter, 7), 40);
 }
 
 } // namespace tavrin::ui::test
