@@ -35,7 +35,7 @@ void CTabDynamicFilter::refreshRows() {
 void CTabDynamicFilter::afterChange() {
     // The filter page names the dynamic filter acting on a row.
     if (auto* filterPage = qobject_cast<CTabMainFilter*>(m_context.dialog.page(kPageFilter)))
-        filterPage->refreshRows();
+        filterPage->rulesReloaded();
 }
 
 void CTabDynamicFilter::newItem() {

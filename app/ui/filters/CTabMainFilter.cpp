@@ -63,8 +63,12 @@ void CTabMainFilter::refreshRows() {
     updateCommands();
 }
 
+void CTabMainFilter::rulesReloaded() {
+    m_overriddenRules.clear();
+    refreshRows();
+}
+
 void CTabMainFilter::afterChange() {
-    // The rules were loaded afresh: no override holds until the next pass.
     m_overriddenRules.clear();
     if (auto* dynamicPage =
             qobject_cast<CTabDynamicFilter*>(m_context.dialog.page(kPageDynamicFilter)))

@@ -33,6 +33,9 @@ public:
     void refreshBandwidth(const std::vector<int32_t>& overriddenRules);
     // Every row rewritten from the settings being edited.
     void refreshRows() override;
+    // The session was rebuilt: no dynamic filter acts on a rule until the next
+    // evaluation, so no row shows one.
+    void rulesReloaded();
 
     // A filter made elsewhere (the connection page): appended to the list and put
     // in force, its row selected. The caller has checked the list's limit.

@@ -236,6 +236,23 @@ void CTabMainFilterTest::rowsADynamicFilterActsOn() {
     QCOMPARE(cell(page, 2, 14), QStringLiteral("700 Byte"));
     QCOMPARE(cell(page, 0, 7), QStringLiteral("なし"));
 
+    // Switching the dynamic filter off rebuilds the session: the row is plain at
+    // once, and stays so after the next evaluation; switched on, it is coloured again.
+    CTabDynamicFilter& dynamic = dynamicPage(gui);
+    dynamic.selectRows({0});
+    dynamic.toggleAction()->trigger();
+    QVERIFY(!model->index(2, 0).data(Qt::ForegroundRole).isValid());
+    QCOMPARE(cell(page, 2, 7), QStringLiteral("なし"));
+    session.connectionTick();
+    session.readCounters();
+    session.secondTick();
+    QVERIFY(!model->index(2, 0).data(Qt::ForegroundRole).isValid());
+    dynamic.toggleAction()->trigger();
+    session.connectionTick();
+    session.readCounters();
+    session.secondTick();
+    QCOMPARE(cell(page, 2, 7), QStringLiteral("always"));
+
     dynamicBox(gui.dialog())->setChecked(false);
     gui.core.m_engine.clear();
     session.connectionTick();
