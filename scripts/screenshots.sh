@@ -43,6 +43,9 @@ ip netns exec "$peer" sh -c 'while true; do echo hello; sleep 1; done | nc -l -k
 ip netns exec "$ns" sh -c 'sleep 1; while true; do nc -w 30 10.99.0.2 8080 >/dev/null; sleep 1; done' \
   >/dev/null 2>&1 &
 ip netns exec "$ns" ping -q -i 0.5 10.99.0.2 >/dev/null 2>&1 &
+# A program named rsync, so that the sample dynamic filter acts on its target.
+cp "$(command -v sleep)" "$work/rsync"
+ip netns exec "$ns" "$work/rsync" 600 >/dev/null 2>&1 &
 
 cp scripts/screenshots/Setting.ini "$work/"
 Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &

@@ -1,6 +1,8 @@
 // The screenshot tour: Tavrin as it runs, with a real daemon, shown page by page
 // and dialog by dialog, each written as a PNG for the README. Run by
 // scripts/screenshots.sh under Xvfb: tavrin_screenshot_tour OUTPUT_DIR [Tavrin options].
+#include "CTabDynamicFilter.h"
+#include "CTabMainFilter.h"
 #include "CTestDrvApp.h"
 #include "CTestDrvDlg.h"
 
@@ -107,6 +109,27 @@ int main(int argc, char** argv) {
                 });
             }
             tour->add(0, [tabs] { tabs->setCurrentIndex(0); });
+            // The filter dialogs: a new filter, an existing one, a dynamic filter.
+            auto* filters =
+                qobject_cast<tavrin::ui::CTabMainFilter*>(dialog.page(tavrin::ui::kPageFilter));
+            auto* dynamics = qobject_cast<tavrin::ui::CTabDynamicFilter*>(
+                dialog.page(tavrin::ui::kPageDynamicFilter));
+            tour->add(300, [tour, filters] {
+                tour->shootModal([filters] { filters->newAction()->trigger(); },
+                                 QStringLiteral("filter-new"));
+            });
+            tour->add(1000, [tour, filters] {
+                filters->selectRows({2});
+                tour->shootModal([filters] { filters->editAction()->trigger(); },
+                                 QStringLiteral("filter-edit"));
+            });
+            tour->add(1000, [tour, tabs, dynamics] {
+                tabs->setCurrentWidget(dynamics);
+                dynamics->selectRows({0});
+                tour->shootModal([dynamics] { dynamics->editAction()->trigger(); },
+                                 QStringLiteral("dynamic-filter-edit"));
+            });
+            tour->add(1000, [tabs] { tabs->setCurrentIndex(0); });
             tour->add(300, [tour, &dialog] {
                 tour->shootModal([&dialog] { dialog.action(tavrin::ui::kCommandAbout)->trigger(); },
                                  QStringLiteral("about"));
