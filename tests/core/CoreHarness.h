@@ -46,6 +46,7 @@ public:
         overriddenRules = overridden;
         ++bandwidthRefreshes;
     }
+    void bandwidthRecorded() override { ++bandwidthRecords; }
     void programEnding() override { events.push_back("ending"); }
 
     bool timersRunning = false;
@@ -57,6 +58,7 @@ public:
     int redraws = 0;
     int connectionPageRefreshes = 0;
     int bandwidthRefreshes = 0;
+    int bandwidthRecords = 0;
     std::vector<int32_t> overriddenRules;
 };
 
