@@ -12,6 +12,7 @@ namespace tavrin::ui {
 namespace {
 
 constexpr int kStoreDelayMs = 30;
+constexpr int kNarrowestColumn = 8;
 
 } // namespace
 
@@ -23,6 +24,8 @@ ColumnLayout::ColumnLayout(QHeaderView* header, settings::IniFileObject& setting
         timer->setSingleShot(true);
         timer->setInterval(kStoreDelayMs);
     }
+    // Narrow columns a user made stay as narrow as they were stored.
+    m_header->setMinimumSectionSize(kNarrowestColumn);
     connect(m_widthTimer, &QTimer::timeout, this, &ColumnLayout::storeWidths);
     connect(m_orderTimer, &QTimer::timeout, this, &ColumnLayout::storeOrder);
     connect(m_header, &QHeaderView::sectionResized, this, [this](int column, int, int) {
