@@ -4,6 +4,8 @@
 #pragma once
 
 #include "HostLookup.h"
+#include "OvlankProtocol.h"
+#include "PacketBuilder.h"
 #include "PageContext.h"
 #include "TcpTableSource.h"
 
@@ -13,6 +15,9 @@
 #include <QWidget>
 
 #include <arpa/inet.h>
+
+#include <algorithm>
+#include <cstring>
 
 #include <atomic>
 #include <chrono>
@@ -78,6 +83,19 @@ inline TcpRow tableRow(const char* local, uint16_t localPort, const char* remote
     r.remotePort = htons(remotePort);
     r.processId = pid;
     return r;
+}
+
+// A capture entry as the daemon makes it from a packet: the IP header's first 20
+// bytes, then up to 20 bytes behind the whole header.
+inline ovlank::CaptureEntry entryOf(const ovlank::test::PacketBuilder& builder, int32_t rule = -1) {
+    const std::vector<uint8_t> bytes = builder.build();
+    ovlank::CaptureEntry e{};
+    e.ruleIndex = rule;
+    std::memcpy(e.ipHeader, bytes.data(), 20);
+    const size_t n = std::min<size_t>(bytes.size() - builder.headerLength(), 20);
+    std::memcpy(e.transport, bytes.data() + builder.headerLength(), n);
+    e.length = static_cast<uint32_t>(20 + n);
+    return e;
 }
 
 // The main dialog as a page sees it, recording what it was asked.

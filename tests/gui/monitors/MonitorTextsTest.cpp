@@ -1,6 +1,7 @@
 // The monitors' texts without a window: connection cells, sort keys and the row
 // filter, packet rows and TCP flags, and the values both give external commands.
 #include "ConnectionColumns.h"
+#include "MonitorFixtures.h"
 #include "PacketBuilder.h"
 #include "PacketInfo.h"
 #include "ProcessTable.h"
@@ -18,6 +19,7 @@ namespace {
 
 using ovlank::test::ip;
 using ovlank::test::PacketBuilder;
+using test::entryOf;
 
 TcpConnection connection(const char* local, uint16_t localPort, const char* remote,
                          uint16_t remotePort, uint32_t state = kTcpEstablished, int32_t pid = 7) {
@@ -229,20 +231,6 @@ TEST(ConnectionCells, ARowFillsItsPlaceholdersAndLeavesTheRestOpen) {
                   "%ProcessPath%][%ProcessID%]",
                   connectionPlaceholders(unknown, {"", "N/A (security restriction)", system})),
               "[][][[System Process]][N/A][N/A (security restriction)][%ProcessID%]");
-}
-
-// A capture entry as the daemon makes it from a packet: the IP header's first 20
-// bytes, then up to 20 bytes behind the whole header.
-ovlank::CaptureEntry entryOf(const PacketBuilder& builder, int32_t rule = -1) {
-    const std::vector<uint8_t> bytes = builder.build();
-    ovlank::CaptureEntry e{};
-    e.ruleIndex = rule;
-    std::memcpy(e.ipHeader, bytes.data(), 20);
-    const size_t behind = bytes.size() - builder.headerLength();
-    const size_t n = std::min<size_t>(behind, 20);
-    std::memcpy(e.transport, bytes.data() + builder.headerLength(), n);
-    e.length = static_cast<uint32_t>(20 + n);
-    return e;
 }
 
 std::vector<std::string> row(const PacketInfo& p, PacketListKind kind, uint32_t number = 1) {
