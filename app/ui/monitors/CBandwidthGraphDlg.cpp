@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineSeries>
 #include <QListView>
+#include <QPen>
 #include <QStandardItemModel>
 #include <QVBoxLayout>
 #include <QValueAxis>
@@ -24,6 +25,7 @@ namespace tavrin::ui {
 namespace {
 
 constexpr int kFilterIdRole = Qt::UserRole + 1;
+constexpr qint64 kShortestSpanMs = 60'000;
 
 double kilobytes(int32_t bytes) {
     return static_cast<double>(bytes) / 1024.0;
@@ -36,7 +38,7 @@ CBandwidthGraphDlg::CBandwidthGraphDlg(const core::BandwidthLog& log,
     : QWidget(parent, Qt::Window), m_log(log), m_filters(filters) {
     setWindowTitle(QStringLiteral("帯域グラフ"));
     setObjectName(QStringLiteral("bandwidthGraph"));
-    resize(820, 440);
+    resize(900, 460);
 
     m_chart = new QChart;
     m_chart->legend()->setAlignment(Qt::AlignBottom);
@@ -78,7 +80,8 @@ CBandwidthGraphDlg::CBandwidthGraphDlg(const core::BandwidthLog& log,
     m_filterView->setModel(m_filterModel);
     m_filterView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_filterView->setAccessibleName(QStringLiteral("グラフに加えるフィルタ"));
-    m_filterView->setMinimumWidth(190);
+    m_filterView->setMinimumWidth(180);
+    m_filterView->setMaximumWidth(260);
     filtersLabel->setBuddy(m_filterView);
 
     auto* graph = new QGridLayout;
@@ -168,6 +171,10 @@ void CBandwidthGraphDlg::setFilterTicked(int32_t filterId, bool ticked) {
         m_chart->addSeries(series);
         series->attachAxis(m_time);
         series->attachAxis(m_rate);
+        // Dashed, so that a total with the same values still shows beneath it.
+        QPen pen = series->pen();
+        pen.setStyle(Qt::DashLine);
+        series->setPen(pen);
         m_filterSeries[filterId] = series;
     } else {
         m_ticked.erase(filterId);
@@ -213,10 +220,14 @@ void CBandwidthGraphDlg::redraw() {
     for (const auto& [id, series] : m_filterSeries)
         series->replace(filters[id]);
 
-    // Ten minutes up to the newest second; the wall clock before anything came.
+    // What the log holds, up to ten minutes back from the newest second, and never
+    // less than a minute; before anything came, the minute up to now.
     const qint64 newest =
         samples.empty() ? QDateTime::currentMSecsSinceEpoch() : samples.back().time;
-    m_time->setRange(QDateTime::fromMSecsSinceEpoch(newest - core::BandwidthLog::kSpanMilliseconds),
+    qint64 oldest = samples.empty() ? newest : samples.front().time;
+    oldest = std::max<qint64>(oldest, newest - core::BandwidthLog::kSpanMilliseconds);
+    oldest = std::min<qint64>(oldest, newest - kShortestSpanMs);
+    m_time->setRange(QDateTime::fromMSecsSinceEpoch(oldest),
                      QDateTime::fromMSecsSinceEpoch(newest));
     m_rate->setRange(0, std::max(1.0, highest * 1.1));
     m_rate->applyNiceNumbers();

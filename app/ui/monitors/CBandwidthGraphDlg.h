@@ -51,6 +51,7 @@ public:
     QStandardItemModel* filterList() const { return m_filterModel; }
     QLabel* notMeasuredLabel() const { return m_notMeasured; }
     QChart* chart() const { return m_chart; }
+    QDateTimeAxis* timeAxis() const { return m_time; }
 
 protected:
     void showEvent(QShowEvent* event) override;

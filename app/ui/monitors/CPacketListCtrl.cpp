@@ -32,7 +32,10 @@ CPacketListCtrl::CPacketListCtrl(PacketListKind kind, settings::ColumnList colum
     horizontalHeader()->setSectionsMovable(true);
     horizontalHeader()->setHighlightSections(false);
     horizontalHeader()->setStretchLastSection(false);
-    m_columns = new ColumnLayout(horizontalHeader(), settings, columns, this);
+    std::vector<QString> widest;
+    for (int c = 0; c < packetColumnCount(kind); ++c)
+        widest.push_back(QString::fromUtf8(kPacketHeadings[static_cast<size_t>(c)].widest));
+    m_columns = new ColumnLayout(horizontalHeader(), settings, columns, std::move(widest), this);
     m_columns->applyFromSettings();
     connect(this, &QTableView::customContextMenuRequested, this, &CPacketListCtrl::showContextMenu);
 }

@@ -56,7 +56,11 @@ CTabTcpConnection::CTabTcpConnection(PageContext context, QWidget* parent)
     header->setStretchLastSection(false);
     header->setSortIndicatorShown(true);
     header->setSortIndicator(m_sortColumn, Qt::AscendingOrder);
-    m_columns = new ColumnLayout(header, settings, settings::ColumnList::TcpConnection, this);
+    std::vector<QString> widest;
+    for (const ColumnHeading& heading : kConnectionHeadings)
+        widest.push_back(QString::fromUtf8(heading.widest));
+    m_columns = new ColumnLayout(header, settings, settings::ColumnList::TcpConnection,
+                                 std::move(widest), this);
     m_columns->applyFromSettings();
 
     auto* boxes = new QHBoxLayout;

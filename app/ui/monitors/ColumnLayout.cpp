@@ -2,9 +2,11 @@
 
 #include "IniFileObject.h"
 
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QTimer>
 
+#include <algorithm>
 #include <vector>
 
 namespace tavrin::ui {
@@ -13,13 +15,15 @@ namespace {
 
 constexpr int kStoreDelayMs = 30;
 constexpr int kNarrowestColumn = 8;
+// A cell's margins around its text.
+constexpr int kCellPadding = 12;
 
 } // namespace
 
 ColumnLayout::ColumnLayout(QHeaderView* header, settings::IniFileObject& settings,
-                           settings::ColumnList list, QObject* parent)
+                           settings::ColumnList list, std::vector<QString> widest, QObject* parent)
     : QObject(parent), m_header(header), m_settings(settings), m_list(list),
-      m_widthTimer(new QTimer(this)), m_orderTimer(new QTimer(this)) {
+      m_widest(std::move(widest)), m_widthTimer(new QTimer(this)), m_orderTimer(new QTimer(this)) {
     for (QTimer* timer : {m_widthTimer, m_orderTimer}) {
         timer->setSingleShot(true);
         timer->setInterval(kStoreDelayMs);
@@ -44,10 +48,20 @@ void ColumnLayout::applyFromSettings() {
     const auto& info = settings::columnListInfo(m_list);
     const int count = std::min<int>(static_cast<int>(info.count), m_header->count());
     m_applying = true;
+    const QFontMetrics cells = m_header->parentWidget() ? m_header->parentWidget()->fontMetrics()
+                                                        : m_header->fontMetrics();
     for (int column = 0; column < count; ++column) {
+        const int standard = info.defaultSizes[static_cast<size_t>(column)];
         int width = m_settings.GetColumnSize(m_list, static_cast<size_t>(column));
         if (width <= 0)
-            width = info.defaultSizes[static_cast<size_t>(column)];
+            width = standard;
+        if (width == standard) {
+            const auto c = static_cast<size_t>(column);
+            const int text = c < m_widest.size() && !m_widest[c].isEmpty()
+                                 ? cells.horizontalAdvance(m_widest[c]) + kCellPadding
+                                 : 0;
+            width = std::max({width, m_header->sectionSizeHint(column), text});
+        }
         m_header->resizeSection(column, width);
     }
     m_applying = false;

@@ -7,7 +7,10 @@
 
 #include <QObject>
 
+#include <QString>
+
 #include <set>
+#include <vector>
 
 class QHeaderView;
 class QTimer;
@@ -21,12 +24,15 @@ namespace tavrin::ui {
 class ColumnLayout final : public QObject {
     Q_OBJECT
 public:
+    // `widest`: per column, the widest text it commonly shows (may be empty).
     ColumnLayout(QHeaderView* header, settings::IniFileObject& settings, settings::ColumnList list,
-                 QObject* parent = nullptr);
+                 std::vector<QString> widest, QObject* parent = nullptr);
 
     // Widths and order as the settings hold them. A width of 0 or less takes the
-    // list's default, so that no column is lost out of reach; an order that is not
-    // a permutation of the columns is not applied.
+    // list's default, so that no column is lost out of reach. The defaults were
+    // made for a smaller font: a column still at its default is shown as wide as
+    // its heading and its widest usual text (the stored value stays). An order that
+    // is not a permutation of the columns is not applied.
     void applyFromSettings();
     // One column's width or the whole order, as another list of the kind got it;
     // nothing is stored and nothing is signalled.
@@ -45,6 +51,7 @@ private:
     QHeaderView* m_header;
     settings::IniFileObject& m_settings;
     settings::ColumnList m_list;
+    std::vector<QString> m_widest;
     QTimer* m_widthTimer;
     QTimer* m_orderTimer;
     std::set<int> m_resized;

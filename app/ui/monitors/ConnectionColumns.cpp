@@ -11,18 +11,18 @@
 namespace tavrin::ui {
 
 const std::array<ColumnHeading, kConnColumnCount> kConnectionHeadings = {{
-    {"プロトコル", true},
-    {"帯域(UP)", true},
-    {"帯域(DOWN)", true},
-    {"ローカルIPアドレス", false},
-    {"ローカルポート", true},
-    {"リモートIPアドレス", false},
+    {"プロトコル", true, "TCP"},
+    {"帯域(UP)", true, "9999.9 KB/s"},
+    {"帯域(DOWN)", true, "9999.9 KB/s"},
+    {"ローカルIPアドレス", false, "255.255.255.255"},
+    {"ローカルポート", true, "65535"},
+    {"リモートIPアドレス", false, "255.255.255.255"},
     {"リモートホスト名", false},
-    {"リモートポート", true},
-    {"状態", false},
-    {"接続時間", true},
+    {"リモートポート", true, "65535"},
+    {"状態", false, "ESTABLISHED"},
+    {"接続時間", true, "999分59秒"},
     {"プロセス名", false},
-    {"プロセスID", true},
+    {"プロセスID", true, "4194304"},
     {"プロセスのパス", false},
 }};
 

@@ -31,6 +31,9 @@ enum ConnectionColumn : int {
 struct ColumnHeading {
     const char* text;
     bool rightAligned;
+    // The widest text the column commonly shows; a column the user never sized is
+    // made wide enough for it and for its heading.
+    const char* widest = "";
 };
 
 extern const std::array<ColumnHeading, kConnColumnCount> kConnectionHeadings;

@@ -9,20 +9,20 @@
 namespace tavrin::ui {
 
 const std::array<PacketHeading, kTcpPacketColumns> kPacketHeadings = {{
-    {"No.", false},
-    {"取得時間", true},
-    {"プロトコル", false},
-    {"パケット長", true},
-    {"IP識別子", true},
-    {"TTL", true},
-    {"送信元IPアドレス", false},
-    {"送信先IPアドレス", false},
-    {"送信元ポート番号", true},
-    {"送信先ポート番号", true},
-    {"シーケンス番号", true},
-    {"応答番号", true},
-    {"TCPフラグ", false},
-    {"ウィンドウサイズ", true},
+    {"No.", false, "1000000"},
+    {"取得時間", true, "00:00:00"},
+    {"プロトコル", false, "その他"},
+    {"パケット長", true, "65549"},
+    {"IP識別子", true, "65535"},
+    {"TTL", true, "255"},
+    {"送信元IPアドレス", false, "255.255.255.255"},
+    {"送信先IPアドレス", false, "255.255.255.255"},
+    {"送信元ポート番号", true, "65535"},
+    {"送信先ポート番号", true, "65535"},
+    {"シーケンス番号", true, "4294967295"},
+    {"応答番号", true, "4294967295"},
+    {"TCPフラグ", false, "ACK,PSH,FIN"},
+    {"ウィンドウサイズ", true, "65535"},
 }};
 
 namespace {

@@ -45,6 +45,7 @@ enum class PacketListKind { Tcp, Udp };
 struct PacketHeading {
     const char* text;
     bool rightAligned;
+    const char* widest; // as ColumnHeading::widest
 };
 
 inline constexpr int kTcpPacketColumns = 14;

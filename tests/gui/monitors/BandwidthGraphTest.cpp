@@ -7,6 +7,7 @@
 #include "StatusPanes.h"
 
 #include <QChart>
+#include <QDateTimeAxis>
 #include <QLabel>
 #include <QLineSeries>
 #include <QStandardItemModel>
@@ -113,6 +114,9 @@ void BandwidthGraphTest::seriesAfterAFewTicks() {
     QCOMPARE(graph->upSeries()->name(), QStringLiteral("UP"));
     const auto& samples = gui.core.m_core.session().bandwidthLog().samples();
     QCOMPARE(graph->upSeries()->points().last().x(), static_cast<qreal>(samples.back().time));
+    // A few seconds of data: the last minute is shown, up to the newest second.
+    QCOMPARE(graph->timeAxis()->max().toMSecsSinceEpoch(), samples.back().time);
+    QCOMPARE(graph->timeAxis()->min().toMSecsSinceEpoch(), samples.back().time - 60'000);
 
     QStandardItem* sender = filterItem(graph, QStringLiteral("No.1 sender"));
     QVERIFY(sender != nullptr);

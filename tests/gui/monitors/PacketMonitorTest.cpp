@@ -383,11 +383,12 @@ void PacketMonitorTest::columnLayoutGoesToEveryListOfItsKind() {
     Monitor m;
     QVERIFY(m.start());
     settings::IniFileObject& edited = m.gui.core.m_core.edited();
+    const int udpWidth = m.list(1)->horizontalHeader()->sectionSize(6);
     m.list(0)->horizontalHeader()->resizeSection(6, 177);
     QTRY_COMPARE(edited.GetColumnSize(settings::ColumnList::TcpPacket, 6), 177);
     QCOMPARE(m.none()->horizontalHeader()->sectionSize(6), 177);
     QCOMPARE(m.all()->horizontalHeader()->sectionSize(6), 177);
-    QCOMPARE(m.list(1)->horizontalHeader()->sectionSize(6), 100);
+    QCOMPARE(m.list(1)->horizontalHeader()->sectionSize(6), udpWidth);
     QCOMPARE(edited.GetColumnSize(settings::ColumnList::UdpPacket, 6), 100);
 
     QHeaderView* udp = m.list(1)->horizontalHeader();

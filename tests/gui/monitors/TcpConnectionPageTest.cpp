@@ -192,6 +192,7 @@ private slots:
     void filterRefusals();
     void noEditorNoFilterCommands();
     void doubleClickMakesAnAddressFilter();
+    void defaultColumnsShowTheirHeadings();
     void columnLayoutIsStoredAndRead();
 };
 
@@ -718,6 +719,25 @@ void TcpConnectionPageTest::doubleClickMakesAnAddressFilter() {
     QCOMPARE(seen[0].myPorts[0].hostLow(), uint16_t{1001});
 }
 
+// Columns never sized are wide enough for their headings and usual values, though
+// the stored defaults were made for a smaller font; the stored values stay.
+void TcpConnectionPageTest::defaultColumnsShowTheirHeadings() {
+    PageFixture f(mixedStates());
+    QVERIFY(f.start());
+    QHeaderView* header = f.list()->horizontalHeader();
+    const QFontMetrics metrics = f.list()->fontMetrics();
+    for (int c = 0; c < kConnColumnCount; ++c) {
+        QVERIFY2(header->sectionSize(c) >= header->sectionSizeHint(c),
+                 kConnectionHeadings[static_cast<size_t>(c)].text);
+        QVERIFY(header->sectionSize(c) > metrics.horizontalAdvance(QString::fromUtf8(
+                                             kConnectionHeadings[static_cast<size_t>(c)].widest)));
+        QCOMPARE(f.core.m_core.edited().GetColumnSize(settings::ColumnList::TcpConnection,
+                                                      static_cast<size_t>(c)),
+                 settings::columnListInfo(settings::ColumnList::TcpConnection)
+                     .defaultSizes[static_cast<size_t>(c)]);
+    }
+}
+
 // Widths 30 ms after a resize, the order after a drag, both in the settings being
 // edited; a new page starts with them.
 void TcpConnectionPageTest::columnLayoutIsStoredAndRead() {
@@ -726,12 +746,15 @@ void TcpConnectionPageTest::columnLayoutIsStoredAndRead() {
         f.start(settings("LCTCPCONNECTION_COLUMN_SIZE=10,20,30,40,50,60,70,80,90,100,110,120,0\n"
                          "LCTCPCONNECTION_COLUMN_ORDER=12,11,10,9,8,7,6,5,4,3,2,1,0\n")));
     QHeaderView* header = f.list()->horizontalHeader();
+    settings::IniFileObject& edited = f.core.m_core.edited();
     QCOMPARE(header->sectionSize(1), 20);
-    QCOMPARE(header->sectionSize(12), 130); // 0 is no width: the default
+    // 0 is no width: the default, shown at least as wide as its heading.
+    QVERIFY(header->sectionSize(12) >= 130);
+    QVERIFY(header->sectionSize(12) >= header->sectionSizeHint(12));
+    QCOMPARE(edited.GetColumnSize(settings::ColumnList::TcpConnection, 12), 0);
     QCOMPARE(header->logicalIndex(0), 12);
     QCOMPARE(header->logicalIndex(12), 0);
 
-    settings::IniFileObject& edited = f.core.m_core.edited();
     header->resizeSection(6, 222);
     QCOMPARE(edited.GetColumnSize(settings::ColumnList::TcpConnection, 6), 70);
     QTRY_COMPARE(edited.GetColumnSize(settings::ColumnList::TcpConnection, 6), 222);
