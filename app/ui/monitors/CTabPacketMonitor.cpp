@@ -88,13 +88,13 @@ CPacketListCtrl* CTabPacketMonitor::makeList(bool udp) {
 }
 
 void CTabPacketMonitor::build() {
-    // A list may be busy with its menu when a rebuild comes: it goes once that is over.
+    // A list may be busy with its menu when a rebuild comes: it goes once that is
+    // over, and still tells the page that its menu closed.
     {
         const QSignalBlocker block(m_tabs);
         m_tabs->clear();
     }
     for (CPacketListCtrl* list : m_lists) {
-        list->disconnect(this);
         list->hide();
         list->deleteLater();
     }

@@ -104,6 +104,7 @@ private slots:
     void pauseHoldsTheRowsAndTheSnapshotKeepsItsPackets();
     void rowTextsOfTheListsKinds();
     void menuPausesAndRunsACommandOnThePacket();
+    void aRebuildDuringTheMenuEndsItsPauseAfterwards();
     void menuWithoutCommandsIsGrayed();
     void columnLayoutGoesToEveryListOfItsKind();
     void aRebuildStartsTheListsOver();
@@ -345,6 +346,26 @@ void PacketMonitorTest::menuPausesAndRunsACommandOnThePacket() {
     QCOMPARE(s.all()->packetModel()->rowCount(), 3); // the pause over, the newest shows
     QTRY_COMPARE(s.link.commandLines.size(), size_t{1});
     QCOMPARE(s.link.commandLines[0], std::string("probe 10.0.0.9:5000 192.168.7.2:53 %LocalAddr%"));
+}
+
+// The session rebuilt while a list's menu is open (a filter's address changed):
+// the new lists hold still until the menu closes, then drawing goes on.
+void PacketMonitorTest::aRebuildDuringTheMenuEndsItsPauseAfterwards() {
+    StandaloneMonitor s;
+    QVERIFY(s.ok);
+    s.page->addPacket(entryOf(unmatched()), true);
+    s.page->redrawList();
+    bool newListsPaused = false;
+    s.openMenu(0, [&](QMenu* menu) {
+        s.page->rulesReloaded(); // as the main window passes the session's rebuild on
+        newListsPaused = s.page->paused();
+        s.page->addPacket(entryOf(unmatched(2)), false);
+        menu->close();
+    });
+    QVERIFY(newListsPaused);
+    QCOMPARE(s.page->stopBox()->checkState(), Qt::Unchecked);
+    QVERIFY(!s.page->paused());
+    QCOMPARE(Monitor::column(s.all(), 8), (Strings{"2"}));
 }
 
 // With no command for this monitor the submenu is there, grayed.
