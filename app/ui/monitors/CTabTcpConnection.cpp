@@ -103,7 +103,7 @@ CTabTcpConnection::CTabTcpConnection(PageContext context, QWidget* parent)
     connect(m_list, &QTableView::customContextMenuRequested, this,
             &CTabTcpConnection::showContextMenu);
     connect(m_list, &QTableView::doubleClicked, this, [this] {
-        if (m_editor && takeSelectedRow())
+        if (m_newFilter && takeSelectedRow())
             filterFromAddress();
     });
 }
@@ -134,12 +134,12 @@ QAction* CTabTcpConnection::action(int commandId) const {
 }
 
 void CTabTcpConnection::updateCommands() {
-    m_actions[kCommandFilterFromAddress]->setEnabled(static_cast<bool>(m_editor));
-    m_actions[kCommandFilterFromProcess]->setEnabled(static_cast<bool>(m_editor));
+    m_actions[kCommandFilterFromAddress]->setEnabled(static_cast<bool>(m_newFilter));
+    m_actions[kCommandFilterFromProcess]->setEnabled(static_cast<bool>(m_newFilter));
 }
 
-void CTabTcpConnection::setFilterEditor(FilterEditor editor) {
-    m_editor = std::move(editor);
+void CTabTcpConnection::setNewFilterHandler(NewFilterHandler handler) {
+    m_newFilter = std::move(handler);
     updateCommands();
 }
 
@@ -254,13 +254,9 @@ void CTabTcpConnection::filterFromProcess() {
     addNewFilter(std::move(*made.filter));
 }
 
-void CTabTcpConnection::addNewFilter(PacketFilter filter) {
-    if (!m_editor || !m_editor(filter))
-        return;
-    m_context.core.edited().AddPacketFilter(filter);
-    m_context.dialog.showPage(kPageFilter);
-    // Marks the settings as changed and applies the filters.
-    m_context.core.filtersChanged();
+void CTabTcpConnection::addNewFilter(const PacketFilter& filter) {
+    if (m_newFilter && m_newFilter(filter))
+        m_context.dialog.showPage(kPageFilter);
 }
 
 void CTabTcpConnection::copyRemoteAddress() {

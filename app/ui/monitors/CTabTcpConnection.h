@@ -33,9 +33,10 @@ inline constexpr int kCommandCutConnection = 168;
 class CTabTcpConnection final : public QWidget {
     Q_OBJECT
 public:
-    // Opens the filter edit dialog on a new filter. True when the user left it with
-    // OK; the dialog's values are then in `filter`.
-    using FilterEditor = std::function<bool(PacketFilter& filter)>;
+    // The main window's way to add a filter made here: opens the filter edit dialog
+    // on it as a new filter and, on OK, appends the dialog's filter to the filter
+    // list and puts the list in force. True when the user left the dialog with OK.
+    using NewFilterHandler = std::function<bool(const PacketFilter& filter)>;
 
     CTabTcpConnection(PageContext context, QWidget* parent = nullptr);
 
@@ -43,8 +44,8 @@ public:
     // on: drawn even while drawing is stopped).
     void redraw(bool force);
 
-    // The two commands that make a filter are enabled once there is an editor.
-    void setFilterEditor(FilterEditor editor);
+    // The two commands that make a filter are enabled once there is a handler.
+    void setNewFilterHandler(NewFilterHandler handler);
 
     QAction* action(int commandId) const;
     QTableView* list() const { return m_list; }
@@ -71,7 +72,7 @@ private:
     void showContextMenu(const QPoint& position);
     void filterFromAddress();
     void filterFromProcess();
-    void addNewFilter(PacketFilter filter);
+    void addNewFilter(const PacketFilter& filter);
     void copyRemoteAddress();
     void copyRemoteHost();
     void cutConnection();
@@ -85,7 +86,7 @@ private:
     ConnectionModel* m_model;
     ColumnLayout* m_columns;
     std::map<int, QAction*> m_actions;
-    FilterEditor m_editor;
+    NewFilterHandler m_newFilter;
     ContextRow m_contextRow;
     int m_sortColumn = kConnLocalPort;
     bool m_ascending = true;
