@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config clang-format
   libgtest-dev libgmock-dev libbenchmark-dev libboost-dev
   libnetfilter-queue-dev libmnl-dev
-  qt6-base-dev libgl-dev
+  qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
   iptables iproute2 iputils-ping traceroute iperf3 procps psmisc
   xvfb xauth xdotool desktop-file-utils libxml2-utils fonts-noto-cjk qt6-translations-l10n netcat-openbsd
 )

@@ -21,7 +21,9 @@ out=$(pwd)/docs/screenshots
 xvfb=
 cleanup() {
   [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
+  # Both hosts' programs: a peer's server would outlive its namespace.
   ip netns pids "$ns" 2>/dev/null | xargs -r kill -9 2>/dev/null || true
+  ip netns pids "$peer" 2>/dev/null | xargs -r kill -9 2>/dev/null || true
   ip netns del "$ns" 2>/dev/null || true
   ip netns del "$peer" 2>/dev/null || true
   rm -rf "$work" "/run/tavrin-$tag"
@@ -46,6 +48,10 @@ ip netns exec "$ns" ping -q -i 0.5 10.99.0.2 >/dev/null 2>&1 &
 # A program named rsync, so that the sample dynamic filter acts on its target.
 cp "$(command -v sleep)" "$work/rsync"
 ip netns exec "$ns" "$work/rsync" 600 >/dev/null 2>&1 &
+# An upload to the peer's HTTPS port at a changing rate, for the bandwidth graph.
+ip netns exec "$peer" sh -c 'nc -l -k -p 443 >/dev/null' >/dev/null 2>&1 &
+ip netns exec "$ns" sh -c 'sleep 1; while true; do head -c $((20000 + $(od -An -N2 -tu2 /dev/urandom) * 2)) /dev/urandom; sleep 0.5; done | nc 10.99.0.2 443' \
+  >/dev/null 2>&1 &
 
 cp scripts/screenshots/Setting.ini "$work/"
 Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &

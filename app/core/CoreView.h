@@ -50,6 +50,8 @@ public:
     virtual void refreshConnectionPage() {}
     // The filter page's bandwidth column, with the rules dynamic filters override now.
     virtual void refreshFilterBandwidth(const std::vector<int32_t>& /*overriddenRules*/) {}
+    // A second of bandwidth entered the session's bandwidth log.
+    virtual void bandwidthRecorded() {}
     // The exit path is leaving: tray icon, pages and a running external command go.
     virtual void programEnding() {}
 };

@@ -6,6 +6,7 @@
 #include "TcpConnection.h"
 
 #include <array>
+#include <chrono>
 #include <cstring>
 #include <map>
 
@@ -160,11 +161,29 @@ void FilteringSession::secondTick() {
         m_bandwidth.secondTick(filters.size(), m_hidden, window, [&](size_t k, int32_t bytes) {
             filters[k]->AddBandwidthSample(bytes, window);
         });
+    recordSecond(second);
     if (!second.visible)
         return;
     m_parts.view.refreshFilterBandwidth(m_dynamicPass.overriddenRules());
     m_parts.view.setPaneText(kPaneUp, BandwidthMonitor::paneText(0, second.sent));
     m_parts.view.setPaneText(kPaneDown, BandwidthMonitor::paneText(1, second.received));
+}
+
+void FilteringSession::recordSecond(const BandwidthMonitor::Second& second) {
+    // Nothing is measured before the first counter reading.
+    if (second.sent == BandwidthMonitor::kNotMeasured)
+        return;
+    BandwidthLogSample sample;
+    sample.time = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::system_clock::now().time_since_epoch())
+                      .count();
+    sample.sent = second.sent;
+    sample.received = second.received;
+    for (const auto& filter : m_parts.inForce.PacketFilters())
+        if (filter->id != 0)
+            sample.filters.emplace_back(filter->id, filter->currentBandwidth);
+    m_bandwidthLog.record(std::move(sample));
+    m_parts.view.bandwidthRecorded();
 }
 
 bool FilteringSession::refreshConnections() {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "AdapterList.h"
+#include "BandwidthLog.h"
 #include "BandwidthMonitor.h"
 #include "CoreView.h"
 #include "DriverService.h"
@@ -79,6 +80,8 @@ public:
     bool dynamicFiltering() const { return m_dynamicFiltering; }
 
     BandwidthMonitor& bandwidth() { return m_bandwidth; }
+    // The last ten minutes of the second ticks, for the bandwidth graph.
+    const BandwidthLog& bandwidthLog() const { return m_bandwidthLog; }
     const DynamicFilterPass& dynamicPass() const { return m_dynamicPass; }
 
     // Port lists of process-bound filters (timer 1020, step 3). False when the
@@ -87,11 +90,13 @@ public:
 
 private:
     bool refreshConnections(); // timer 1020 steps 1 to 3; false when the table failed
+    void recordSecond(const BandwidthMonitor::Second& second);
     void fail(uint32_t code);
     int32_t period() const;
 
     SessionParts m_parts;
     BandwidthMonitor m_bandwidth;
+    BandwidthLog m_bandwidthLog;
     DynamicFilterPass m_dynamicPass;
     NetworkConditions m_conditions;
     bool m_running = false;

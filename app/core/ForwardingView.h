@@ -51,6 +51,10 @@ public:
         if (m_target)
             m_target->refreshFilterBandwidth(overriddenRules);
     }
+    void bandwidthRecorded() override {
+        if (m_target)
+            m_target->bandwidthRecorded();
+    }
     void programEnding() override {
         if (m_target)
             m_target->programEnding();

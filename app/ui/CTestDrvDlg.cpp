@@ -3,6 +3,7 @@
 #include "ActionButton.h"
 #include "BandwidthMonitor.h"
 #include "CAboutDlg.h"
+#include "CBandwidthGraphDlg.h"
 #include "COptionSheet.h"
 #include "CTabDynamicFilter.h"
 #include "CTabExternalCommand.h"
@@ -49,6 +50,7 @@ CTestDrvDlg::CTestDrvDlg(DialogParts parts, QWidget* parent)
     setCentralWidget(createCentralArea());
     createMenus();
     m_panes = new StatusPanes(statusBar());
+    connect(m_panes, &StatusPanes::paneClicked, this, [this] { openBandwidthGraph(); });
     m_tray = new TrayIcon(windowIcon(), QString::fromUtf8(core::kProgramName), m_trayMenu,
                           m_parts.trayAvailable, this);
     connect(m_tray, &TrayIcon::leftClicked, this, [this] {
@@ -424,6 +426,8 @@ void CTestDrvDlg::setPaneText(int pane, const std::string& text) {
 
 void CTestDrvDlg::endProgram() {
     m_ended = true;
+    if (m_graph)
+        m_graph->close();
     for (auto& [id, timer] : m_timers)
         timer->stop();
     m_tray->remove();
@@ -454,6 +458,22 @@ void CTestDrvDlg::refreshConnectionPage() {
 
 void CTestDrvDlg::refreshFilterBandwidth(const std::vector<int32_t>& overriddenRules) {
     m_filterPage->refreshBandwidth(overriddenRules);
+}
+
+void CTestDrvDlg::bandwidthRecorded() {
+    if (m_graph)
+        m_graph->refresh();
+}
+
+void CTestDrvDlg::openBandwidthGraph() {
+    if (m_ended)
+        return;
+    if (!m_graph)
+        m_graph = new CBandwidthGraphDlg(m_parts.core.session().bandwidthLog(),
+                                         m_parts.core.inForce(), this);
+    m_graph->show();
+    m_graph->raise();
+    m_graph->activateWindow();
 }
 
 void CTestDrvDlg::programEnding() {

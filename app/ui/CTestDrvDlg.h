@@ -21,6 +21,7 @@ class QTimer;
 
 namespace tavrin::ui {
 
+class CBandwidthGraphDlg;
 class CTabDynamicFilter;
 class CTabExternalCommand;
 class CTabMainFilter;
@@ -79,6 +80,9 @@ public:
     TrayIcon& tray() const { return *m_tray; }
     StatusPanes& panes() const { return *m_panes; }
     QTabWidget* tabs() const { return m_tabs; }
+    // The bandwidth graph, opened by a click on the UP or DOWN pane; nullptr until then.
+    void openBandwidthGraph();
+    CBandwidthGraphDlg* bandwidthGraph() const { return m_graph; }
     bool timerRunning(int timerId) const;
 
     // CoreView
@@ -91,6 +95,7 @@ public:
     void redrawPacketList() override;
     void refreshConnectionPage() override;
     void refreshFilterBandwidth(const std::vector<int32_t>& overriddenRules) override;
+    void bandwidthRecorded() override;
     void programEnding() override;
 
     // MainDialogLink
@@ -149,6 +154,7 @@ private:
     CTabTcpConnection* m_connectionPage = nullptr;
     CTabPacketMonitor* m_packetPage = nullptr;
     CTabExternalCommand* m_commandPage = nullptr;
+    CBandwidthGraphDlg* m_graph = nullptr;
 
     bool m_initialised = false;
     bool m_hidden = false;

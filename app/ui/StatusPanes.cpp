@@ -47,6 +47,8 @@ StatusPanes::StatusPanes(QStatusBar* bar) : QObject(bar), m_status(new QLabel(ba
         label->setAccessibleName(QString::fromUtf8(p.accessibleName));
         if (p.clickable) {
             label->setFocusPolicy(Qt::TabFocus);
+            label->setCursor(Qt::PointingHandCursor);
+            label->setToolTip(QStringLiteral("クリックすると帯域グラフを表示します"));
             connect(label, &PaneLabel::clicked, this, [this, id = p.id] { emit paneClicked(id); });
         }
         bar->addPermanentWidget(label);

@@ -46,6 +46,7 @@ public:
         overriddenRules = overridden;
         ++bandwidthRefreshes;
     }
+    void bandwidthRecorded() override { ++bandwidthRecords; }
     void programEnding() override { events.push_back("ending"); }
 
     bool timersRunning = false;
@@ -57,6 +58,7 @@ public:
     int redraws = 0;
     int connectionPageRefreshes = 0;
     int bandwidthRefreshes = 0;
+    int bandwidthRecords = 0;
     std::vector<int32_t> overriddenRules;
 };
 
@@ -76,22 +78,28 @@ inline constexpr uint32_t kRemote = ovlank::test::ip(10, 1, 2, 3);
 class CoreHarness {
 public:
     CoreHarness() : CoreHarness(nullptr) {}
-    // With `table`, the connection table comes from it instead of the kernel.
-    explicit CoreHarness(std::unique_ptr<TcpTableSource> table)
+    // With `table`, the connection table comes from it instead of the kernel; with
+    // `hosts`, host names from it instead of the system's resolver.
+    explicit CoreHarness(std::unique_ptr<TcpTableSource> table,
+                         std::unique_ptr<HostLookup> hosts = nullptr,
+                         NetworkInfo::Options options = {})
         : m_adapterRows{{3, kLocal, "test adapter", "eth7"}},
           m_adapters(std::make_unique<FixedAdapters>(m_adapterRows)),
-          m_network(m_messages, networkParts(std::move(table)), {}),
+          m_network(m_messages, networkParts(std::move(table), std::move(hosts)), options),
           m_commands(m_files, m_messages) {
         tavrin::test::enter(m_folder.path());
         m_folder.write("Ovlank", ""); // the daemon file the bring-up looks for
     }
 
-    NetworkInfo::Parts networkParts(std::unique_ptr<TcpTableSource> table) {
+    NetworkInfo::Parts networkParts(std::unique_ptr<TcpTableSource> table,
+                                    std::unique_ptr<HostLookup> hosts) {
         NetworkInfo::Parts parts = NetworkInfo::systemParts(m_messages);
         if (table) {
             parts.ownerSource = std::move(table);
             parts.plainSource.reset();
         }
+        if (hosts)
+            parts.hostLookup = std::move(hosts);
         return parts;
     }
 

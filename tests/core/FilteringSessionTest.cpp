@@ -272,6 +272,36 @@ TEST_F(FilteringSessionTest, CountersBecomePerFilterAndTotalBandwidth) {
     EXPECT_EQ(session().bandwidth().receivedAverage(), 3 * 1042);
 }
 
+// The bandwidth graph's log: nothing before the first reading, then one sample a
+// second with both totals and every filter's bytes by ID, hidden or not.
+TEST_F(FilteringSessionTest, SecondsEnterTheBandwidthLogOnceMeasured) {
+    ASSERT_TRUE(start(threeFilters()));
+    session().secondTick();
+    EXPECT_TRUE(session().bandwidthLog().empty());
+    EXPECT_EQ(m_view.bandwidthRecords, 0);
+
+    const auto packet = toLocal(6666, 1000); // 1042 wire bytes, matched by filter ID 3
+    decide(packet);
+    session().readCounters();
+    session().secondTick();
+    session().setHidden(true);
+    decide(packet);
+    decide(packet);
+    session().readCounters();
+    session().secondTick();
+
+    const auto& samples = session().bandwidthLog().samples();
+    ASSERT_EQ(samples.size(), 2u);
+    EXPECT_EQ(m_view.bandwidthRecords, 2);
+    EXPECT_EQ(samples[0].received, 1042);
+    EXPECT_EQ(samples[1].received, 2 * 1042);
+    EXPECT_EQ(samples[1].sent, 0);
+    EXPECT_EQ(samples[1].filterBytes(3), 2 * 1042);
+    EXPECT_EQ(samples[1].filterBytes(1), 0);
+    EXPECT_EQ(samples[1].filterBytes(2), 0); // disabled, but listed
+    EXPECT_LE(samples[0].time, samples[1].time);
+}
+
 TEST_F(FilteringSessionTest, CapturedPacketsAreDrainedToTheMonitorAndTheConnections) {
     ASSERT_TRUE(start(threeFilters()));
     decide(toLocal(5555, 4));

@@ -18,6 +18,12 @@ class GuiHarness final {
 public:
     // `trayAvailable`: whether the window finds a system tray.
     explicit GuiHarness(bool trayAvailable = false) : m_trayAvailable(trayAvailable) {}
+    // The connection table from `table` and host names from `hosts` (either may be
+    // null: the kernel's, the system's), names looked up without the usual pause.
+    GuiHarness(std::unique_ptr<TcpTableSource> table, std::unique_ptr<HostLookup> hosts)
+        : core(std::move(table), std::move(hosts),
+               NetworkInfo::Options{std::chrono::milliseconds(10)}),
+          m_trayAvailable(false) {}
     ~GuiHarness() {
         core.m_forward.setTarget(&core.m_view);
         m_dialog.reset();

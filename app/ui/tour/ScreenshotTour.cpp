@@ -1,6 +1,7 @@
 // The screenshot tour: Tavrin as it runs, with a real daemon, shown page by page
 // and dialog by dialog, each written as a PNG for the README. Run by
 // scripts/screenshots.sh under Xvfb: tavrin_screenshot_tour OUTPUT_DIR [Tavrin options].
+#include "CBandwidthGraphDlg.h"
 #include "CTabDynamicFilter.h"
 #include "CTabMainFilter.h"
 #include "CTestDrvApp.h"
@@ -8,6 +9,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QTabWidget>
 #include <QTimer>
@@ -97,6 +99,17 @@ int main(int argc, char** argv) {
         static_cast<int>(rest.size() - 1), rest.data(), [&tour, &folder](CTestDrvDlg& dialog) {
             tour = new Tour(folder, dialog);
             QTabWidget* tabs = dialog.tabs();
+            // The packet monitor shows what it captures from now on, all packets in
+            // view; the bandwidth graph gathers while the pages are photographed.
+            tour->add(0, [&dialog] {
+                for (QCheckBox* box : dialog.findChildren<QCheckBox*>())
+                    if (box->text() == QStringLiteral("パケットをモニタする"))
+                        box->setChecked(true);
+                if (auto* packets =
+                        dialog.page(tavrin::ui::kPagePacketMonitor)->findChild<QTabWidget*>()) {
+                    packets->setCurrentIndex(packets->count() - 1);
+                }
+            });
             // The first readings of the connection table and the bandwidth take a
             // few seconds.
             tour->add(3500, [tour, &dialog] { tour->shoot(&dialog, QStringLiteral("main")); });
@@ -130,6 +143,15 @@ int main(int argc, char** argv) {
                                  QStringLiteral("dynamic-filter-edit"));
             });
             tour->add(1000, [tabs] { tabs->setCurrentIndex(0); });
+            // The graph of the last minute, with the HTTPS filter's line ticked.
+            tour->add(300, [&dialog] {
+                dialog.openBandwidthGraph();
+                dialog.bandwidthGraph()->setFilterTicked(1, true);
+            });
+            tour->add(20000, [tour, &dialog] {
+                tour->shoot(dialog.bandwidthGraph(), QStringLiteral("bandwidth-graph"));
+                dialog.bandwidthGraph()->close();
+            });
             tour->add(300, [tour, &dialog] {
                 tour->shootModal([&dialog] { dialog.action(tavrin::ui::kCommandAbout)->trigger(); },
                                  QStringLiteral("about"));
