@@ -3,6 +3,7 @@
 #include "ActionButton.h"
 #include "BandwidthMonitor.h"
 #include "CAboutDlg.h"
+#include "CAddFilterDlg.h"
 #include "CBandwidthGraphDlg.h"
 #include "COptionSheet.h"
 #include "CTabDynamicFilter.h"
@@ -49,6 +50,18 @@ CTestDrvDlg::CTestDrvDlg(DialogParts parts, QWidget* parent)
     createActions();
     setCentralWidget(createCentralArea());
     createMenus();
+    // A filter made from a connection is edited like any new filter and then joins
+    // the list in force. The dialog keeps the adapter the connection was found on.
+    m_connectionPage->setNewFilterHandler([this](const PacketFilter& made) {
+        CAddFilterDlg editor(m_parts.adapters, m_parts.messages, this);
+        editor.load(made, false);
+        if (editor.exec() != QDialog::Accepted)
+            return false;
+        PacketFilter filter = made;
+        editor.store(filter);
+        m_filterPage->appendFilter(filter);
+        return true;
+    });
     m_panes = new StatusPanes(statusBar());
     connect(m_panes, &StatusPanes::paneClicked, this, [this] { openBandwidthGraph(); });
     m_tray = new TrayIcon(windowIcon(), QString::fromUtf8(core::kProgramName), m_trayMenu,

@@ -4,18 +4,23 @@
 #include "GuiHarness.h"
 
 #include "BandwidthMonitor.h"
+#include "CAddFilterDlg.h"
 #include "COptionSheet.h"
 #include "CTabPerformance.h"
 #include "CTabStartup.h"
+#include "CTabTcpConnection.h"
 #include "PacketBuilder.h"
 #include "StatusPanes.h"
 #include "TrayIcon.h"
+#include "monitors/MonitorFixtures.h"
 #include "ui_CTabPerformance.h"
 #include "ui_CTabStartup.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QMenu>
 #include <QSignalSpy>
+#include <QTableView>
 #include <QTimer>
 #include <QWindow>
 
@@ -58,10 +63,15 @@ protected:
     }
 };
 
-// Runs `inside` on the next modal dialog once it is open.
-void whenModalOpens(std::function<void(QWidget*)> inside) {
-    QTimer::singleShot(0, [inside] {
+// Runs `inside` on the next modal dialog once it is open (it may open a few turns
+// of the event loop after the command that asks for it).
+void whenModalOpens(std::function<void(QWidget*)> inside, int turns = 200) {
+    QTimer::singleShot(0, [inside, turns] {
         QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr && turns > 0) {
+            whenModalOpens(inside, turns - 1);
+            return;
+        }
         QVERIFY(modal != nullptr);
         inside(modal);
     });
@@ -87,6 +97,7 @@ private slots:
     void optionsOkAppliesTrayPeriodAndSavesOnlyOptions();
     void optionsCancelChangesNothing();
     void windowRectangleIsKeptInTheSettings();
+    void aFilterMadeFromAConnectionIsEditedAndJoinsTheList();
 };
 
 void MainWindowTest::exitQuestions_data() {
@@ -463,6 +474,54 @@ void MainWindowTest::windowRectangleIsKeptInTheSettings() {
     QVERIFY(dialog.exitCommand());
     const std::string file = gui.core.m_folder.read("Setting.ini");
     QVERIFY2(file.find("WINDOW_SIZE=50,40,500,740") != std::string::npos, file.c_str());
+}
+
+// A double-click on a connection opens the filter edit dialog on the filter made
+// from it (its adapter kept); OK puts the filter at the end of the list, in force,
+// and shows the filter page. Cancel adds nothing.
+void MainWindowTest::aFilterMadeFromAConnectionIsEditedAndJoinsTheList() {
+    auto script = std::make_shared<TableScript>(
+        TableScript{{tableRow("192.168.7.2", 40000, "10.1.2.3", 443, 5)}});
+    GuiHarness gui(std::make_unique<ScriptedTable>(script), nullptr);
+    QVERIFY(gui.start(settings("AUTO_SAVE=FALSE\n")));
+    CTestDrvDlg& dialog = gui.dialog();
+    dialog.showPage(kPageTcpConnection);
+    gui.core.m_core.session().connectionTick();
+    auto* page = qobject_cast<CTabTcpConnection*>(dialog.page(kPageTcpConnection));
+    QVERIFY(page);
+    QTableView* list = page->list();
+    QTRY_COMPARE(list->model()->rowCount(), 1);
+    list->selectRow(0);
+
+    for (bool accepted : {false, true}) {
+        QString adapterShown;
+        bool answered = false;
+        whenModalOpens([&adapterShown, &answered, accepted](QWidget* modal) {
+            auto* editor = qobject_cast<CAddFilterDlg*>(modal);
+            QVERIFY(editor);
+            if (auto* adapters = editor->findChild<QComboBox*>(QStringLiteral("adapterCombo")))
+                adapterShown = adapters->currentText();
+            if (accepted)
+                editor->accept();
+            else
+                editor->reject();
+            answered = true;
+        });
+        gui.core.m_engine.clear();
+        emit list->doubleClicked(list->model()->index(0, 0));
+        QTRY_VERIFY(answered);
+        QCoreApplication::processEvents();
+        QCOMPARE(adapterShown, QStringLiteral("test adapter"));
+        QCOMPARE(gui.core.m_core.edited().PacketFilterCount(), accepted ? 2 : 1);
+        const std::vector<std::string> names = gui.core.m_engine.names();
+        QCOMPARE(std::count(names.begin(), names.end(), "ADD_FILTER"), accepted ? 2L : 0L);
+    }
+    const PacketFilter* made = gui.core.m_core.inForce().PacketFilterAt(1);
+    QVERIFY(made);
+    QCOMPARE(made->otherPorts.size(), size_t{1});
+    QCOMPARE(made->isOtherAllPort, 0);
+    QCOMPARE(dialog.tabs()->currentWidget(), dialog.page(kPageFilter));
+    QVERIFY(!gui.core.m_core.settingsSaved());
 }
 
 } // namespace tavrin::ui::test

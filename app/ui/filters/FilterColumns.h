@@ -11,18 +11,12 @@
 #include <string>
 #include <string_view>
 
+#include "ColumnHeading.h"
+
 namespace tavrin::ui {
 
 inline constexpr size_t kFilterColumnCount = 16;
 inline constexpr size_t kDynamicFilterColumnCount = 7;
-
-struct ColumnHeading {
-    std::string_view text;
-    bool alignRight;
-    // The widest text the column commonly shows, for columns of short values; a
-    // column the user never sized is made wide enough for it.
-    std::string_view widest = {};
-};
 
 inline constexpr std::array<ColumnHeading, kFilterColumnCount> kFilterColumns = {{
     {"優先度 フィルタ名", true},

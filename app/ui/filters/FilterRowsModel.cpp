@@ -66,7 +66,7 @@ QVariant FilterRowsModel::data(const QModelIndex& index, int role) const {
         return {};
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(Qt::Alignment(
-            (m_columns[column].alignRight ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter));
+            (m_columns[column].rightAligned ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter));
     case Qt::ForegroundRole:
         if (row.overridden)
             return QBrush(kOverriddenText);
@@ -87,7 +87,7 @@ QVariant FilterRowsModel::headerData(int section, Qt::Orientation orientation, i
         return qs(heading.text);
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue(Qt::Alignment(
-            (heading.alignRight ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter));
+            (heading.rightAligned ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter));
     return {};
 }
 

@@ -67,7 +67,7 @@ CBandwidthGraphDlg::CBandwidthGraphDlg(const core::BandwidthLog& log,
     m_view->setRenderHint(QPainter::Antialiasing);
     m_view->setAccessibleName(QStringLiteral("帯域グラフ"));
     m_view->setMinimumSize(420, 260);
-    m_notMeasured = new QLabel(QString::fromUtf8(kNotMeasuredText), this);
+    m_notMeasured = new QLabel(QString::fromUtf8(kGraphNotMeasuredText), this);
     m_notMeasured->setAlignment(Qt::AlignCenter);
     m_notMeasured->setAttribute(Qt::WA_TransparentForMouseEvents);
     QFont big = m_notMeasured->font();

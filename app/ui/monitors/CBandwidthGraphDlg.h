@@ -30,7 +30,7 @@ class IniFileObject;
 
 namespace tavrin::ui {
 
-inline constexpr char kNotMeasuredText[] = "未測定";
+inline constexpr char kGraphNotMeasuredText[] = "未測定";
 
 class CBandwidthGraphDlg final : public QWidget {
     Q_OBJECT

@@ -2,6 +2,7 @@
 // row filter of the two check boxes and the values a row gives external commands.
 #pragma once
 
+#include "ColumnHeading.h"
 #include "Placeholders.h"
 #include "TcpConnection.h"
 
@@ -26,14 +27,6 @@ enum ConnectionColumn : int {
     kConnProcessId,
     kConnProcessPath,
     kConnColumnCount
-};
-
-struct ColumnHeading {
-    const char* text;
-    bool rightAligned;
-    // The widest text the column commonly shows; a column the user never sized is
-    // made wide enough for it and for its heading.
-    const char* widest = "";
 };
 
 extern const std::array<ColumnHeading, kConnColumnCount> kConnectionHeadings;

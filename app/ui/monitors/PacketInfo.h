@@ -3,6 +3,7 @@
 // lists' columns and row texts, without Qt.
 #pragma once
 
+#include "ColumnHeading.h"
 #include "OvlankProtocol.h"
 #include "Placeholders.h"
 
@@ -42,11 +43,7 @@ using PacketRef = boost::shared_ptr<const PacketInfo>;
 
 enum class PacketListKind { Tcp, Udp };
 
-struct PacketHeading {
-    const char* text;
-    bool rightAligned;
-    const char* widest; // as ColumnHeading::widest
-};
+using PacketHeading = ColumnHeading;
 
 inline constexpr int kTcpPacketColumns = 14;
 inline constexpr int kUdpPacketColumns = 10;

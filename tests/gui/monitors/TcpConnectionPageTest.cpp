@@ -727,7 +727,7 @@ void TcpConnectionPageTest::defaultColumnsShowTheirHeadings() {
     const QFontMetrics metrics = f.list()->fontMetrics();
     for (int c = 0; c < kConnColumnCount; ++c) {
         QVERIFY2(header->sectionSize(c) >= header->sectionSizeHint(c),
-                 kConnectionHeadings[static_cast<size_t>(c)].text);
+                 std::string(kConnectionHeadings[static_cast<size_t>(c)].text).c_str());
         QVERIFY(header->sectionSize(c) > metrics.horizontalAdvance(QString::fromUtf8(
                                              kConnectionHeadings[static_cast<size_t>(c)].widest)));
         QCOMPARE(f.core.m_core.edited().GetColumnSize(settings::ColumnList::TcpConnection,
