@@ -2,6 +2,7 @@
 #include "PosixFileSystem.h"
 #include "RecordingMessages.h"
 #include "TempFolder.h"
+#include "TextEncoding.h"
 
 #include <gtest/gtest.h>
 
@@ -88,6 +89,42 @@ TEST(ExternalCommandIni, AHeaderOnlyFileIsAnEmptyListAndAWindowsFileIsConverted)
     EXPECT_EQ(store.ini.records()[0].name, "ping[接続](&P)");
     EXPECT_EQ(store.ini.save(), 1);
     EXPECT_EQ(readBytes(path), "[External Command1]\n1,0,1,ping[接続](&P),ping %RemoteAddr%\n");
+}
+
+TEST(ExternalCommandIni, AStrayByteCostsOnlyItsOwnLine) {
+    TempFolder dir;
+    const std::string path = dir.file("ExternalCommand.ini");
+    // UTF-8 with one command in Latin-1 ("café" and "é" before a comma).
+    const std::string stray = "1,0,2,caf\xE9,echo caf\xE9";
+    const std::string file = "[External Command1]\n1,0,1,ping[接続](&P),ping %RemoteAddr%\n" +
+                             stray + "\n0,0,1,夜間の確認,ss -tuan\n";
+    writeBytes(path, file);
+    Store store(path);
+    EXPECT_EQ(store.ini.load(), 1);
+    EXPECT_EQ(store.messages.texts(),
+              (std::vector<std::string>{tavrin::settings::mixedEncodingMessage(path, 3)}));
+    EXPECT_EQ(store.ini.records(),
+              (std::vector<ExternalCommand>{{1, 0, "ping[接続](&P)", "ping %RemoteAddr%", 1},
+                                            {1, 0, "caf?", "echo caf?", 2},
+                                            {0, 0, "夜間の確認", "ss -tuan", 1}}));
+
+    // Saving without touching that command leaves its bytes as they were.
+    EXPECT_EQ(store.ini.save(), 1);
+    EXPECT_EQ(readBytes(path), file);
+    ASSERT_TRUE(store.ini.remove(0));
+    ASSERT_TRUE(store.ini.add({1, 0, "新規", "echo new", 1}));
+    EXPECT_EQ(store.ini.save(), 1);
+    EXPECT_EQ(readBytes(path), "[External Command1]\n" + stray +
+                                   "\n0,0,1,夜間の確認,ss -tuan\n1,0,1,新規,echo new\n");
+
+    // Once the user changed it, it is written as it is now.
+    ASSERT_TRUE(store.ini.replace(0, {1, 0, "café", "echo café", 2}));
+    EXPECT_EQ(store.ini.save(), 1);
+    EXPECT_EQ(readBytes(path), "[External Command1]\n1,0,2,café,echo café\n"
+                               "0,0,1,夜間の確認,ss -tuan\n1,0,1,新規,echo new\n");
+    Store again(path);
+    EXPECT_EQ(again.ini.load(), 1);
+    EXPECT_TRUE(again.messages.texts().empty());
 }
 
 TEST(ExternalCommandIni, EditsKeepOrderAndRefuseWhatWouldBreakTheFile) {
