@@ -397,7 +397,8 @@ TEST(IniFileReader, AFilterKeepsTheNameOfAnAdapterThatIsNotThere) {
     EXPECT_EQ(r.model.PacketFilterAt(0)->adapterName, "wg0");
     // A lone CR reads as a blank, so that the text can be written back.
     EXPECT_EQ(r.model.PacketFilterAt(0)->comment, "lone CR");
-    EXPECT_EQ(r.model.PacketFilterAt(1)->adapterIndex, 77);
+    // A legacy index that names no interface leaves the filter without an adapter.
+    EXPECT_EQ(r.model.PacketFilterAt(1)->adapterIndex, -1);
     EXPECT_EQ(r.model.PacketFilterAt(1)->adapterName, "");
 
     ASSERT_TRUE(writeSettings(r.model, dir.file("out.ini"), *adapters));
