@@ -128,20 +128,16 @@ int ExternalCommandIni::load() {
 
 void ExternalCommandIni::failSave(std::error_code ec) {
     m_lastError = ec;
-    m_messages.show(m_path + "の保存に失敗。");
+    m_messages.show(ec == settings::SaveRefusal::UnsafeLink ? settings::unsafeLinkMessage(m_path)
+                                                            : m_path + "の保存に失敗。");
 }
 
 int ExternalCommandIni::save() {
-    const settings::FileStatus status = m_fs.status(m_path);
-    if (status.mustNotReplace()) {
-        failSave(std::make_error_code(std::errc::permission_denied));
-        return 0;
-    }
-    if (m_unreadable && status.exists) {
+    if (m_unreadable && m_fs.status(m_path).exists) {
         failSave(std::make_error_code(std::errc::io_error));
         return 0;
     }
-    if (std::error_code ec = settings::replaceFileDurably(m_fs, m_path, fileText())) {
+    if (std::error_code ec = settings::saveFileDurably(m_fs, m_path, fileText())) {
         failSave(ec);
         return 0;
     }

@@ -28,7 +28,8 @@ public:
     int load();
 
     // Writes the list to the file: 1 on success, 0 after the failure message. The
-    // file on disk is either the old one or the new one in full, whatever happens.
+    // file on disk is either the old one or the new one in full, whatever happens;
+    // it is saved as saveFileDurably says (through links, owner and mode kept).
     int save();
 
     // Appends a copy. A name holding "," or a line break, or a command line holding a

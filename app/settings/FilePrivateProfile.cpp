@@ -74,14 +74,7 @@ bool FilePrivateProfile::flush(const std::string& file) {
         m_lastError.clear();
         return true;
     }
-    const FileStatus status = m_fs.status(file);
-    if (status.mustNotReplace()) {
-        // The user protected the file; replacing it by a rename would ignore that.
-        m_pending.erase(it);
-        m_lastError = std::make_error_code(std::errc::permission_denied);
-        return false;
-    }
-    m_lastError = replaceFileDurably(m_fs, file, it->second.serialize());
+    m_lastError = saveFileDurably(m_fs, file, it->second.serialize());
     m_pending.erase(it);
     return !m_lastError;
 }

@@ -29,7 +29,8 @@ public:
     size_t firstUncleanLine(const std::string& file) const override;
 
     // Why the last read or flush of a file failed; empty after a success or a
-    // missing file on reading.
+    // missing file on reading. A flush saves as saveFileDurably does: through
+    // symbolic links, keeping owner and mode, never over a protected file.
     std::error_code lastError() const { return m_lastError; }
 
 private:

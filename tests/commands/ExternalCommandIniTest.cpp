@@ -1,4 +1,5 @@
 #include "ExternalCommandIni.h"
+#include "FileSystem.h"
 #include "PosixFileSystem.h"
 #include "RecordingMessages.h"
 #include "TempFolder.h"
@@ -221,4 +222,42 @@ TEST(ExternalCommandIni, AFileThatCannotBeReadIsNeverOverwritten) {
     struct stat st {};
     ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+TEST(ExternalCommandIni, SavesThroughAPrivateLinkAndRefusesAnOpenOne) {
+    TempFolder dir;
+    ASSERT_EQ(::mkdir(dir.file("conf").c_str(), 0700), 0);
+    const std::string target = dir.file("conf/ExternalCommand.ini");
+    const std::string old = "[External Command1]\n1,0,1,old,echo old\n";
+    writeBytes(target, old);
+    ASSERT_EQ(::chmod(target.c_str(), 0600), 0);
+
+    const std::string link = dir.file("ExternalCommand.ini");
+    ASSERT_EQ(::symlink("conf/ExternalCommand.ini", link.c_str()), 0);
+    Store store(link);
+    ASSERT_EQ(store.ini.load(), 1);
+    ASSERT_TRUE(store.ini.add({1, 0, "new", "echo new", 1}));
+    EXPECT_EQ(store.ini.save(), 1);
+    struct stat st {};
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(readBytes(target), old + "1,0,1,new,echo new\n");
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    // The same link in a folder that anyone may write: another user could point it
+    // at any file, so nothing is written.
+    ASSERT_EQ(::mkdir(dir.file("open").c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(dir.file("open").c_str(), 0777), 0);
+    const std::string openLink = dir.file("open/ExternalCommand.ini");
+    ASSERT_EQ(::symlink(target.c_str(), openLink.c_str()), 0);
+    Store open(openLink);
+    ASSERT_EQ(open.ini.load(), 1);
+    ASSERT_TRUE(open.ini.remove(0));
+    EXPECT_EQ(open.ini.save(), 0);
+    EXPECT_EQ(open.messages.texts(),
+              (std::vector<std::string>{tavrin::settings::unsafeLinkMessage(openLink)}));
+    EXPECT_EQ(readBytes(target), old + "1,0,1,new,echo new\n");
+    ASSERT_EQ(::lstat(openLink.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
 }

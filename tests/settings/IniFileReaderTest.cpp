@@ -428,8 +428,8 @@ public:
         return m_real.readFile(path, bytes);
     }
     std::error_code writeNewFile(const std::string& path, std::string_view bytes,
-                                 std::optional<unsigned> permissions) override {
-        return m_real.writeNewFile(path, bytes, permissions);
+                                 std::optional<FileOwner> owner) override {
+        return m_real.writeNewFile(path, bytes, owner);
     }
     std::error_code rename(const std::string& from, const std::string& to) override {
         return m_real.rename(from, to);
@@ -439,6 +439,13 @@ public:
         return m_real.syncDirectory(directory);
     }
     FileStatus status(const std::string& path) override { return m_real.status(path); }
+    FileStatus linkStatus(const std::string& path) override { return m_real.linkStatus(path); }
+    std::error_code readLink(const std::string& path, std::string& target) override {
+        return m_real.readLink(path, target);
+    }
+    std::optional<std::vector<unsigned>> groupMembers(unsigned gid) override {
+        return m_real.groupMembers(gid);
+    }
 
     int reads = 0;
 
