@@ -109,7 +109,7 @@ void IniFileObject::CopyOptionsFrom(const IniFileObject& other) {
 }
 
 void IniFileObject::SetCommonSectionName(std::string_view name) {
-    m_common.commonSectionName = std::string(utf8Prefix(name, kMaxCommonSectionNameBytes));
+    m_common.commonSectionName = std::string(legacyTextPrefix(name, kMaxCommonSectionNameWidth));
 }
 
 int32_t IniFileObject::GetColumnSize(ColumnList list, size_t index) const {
