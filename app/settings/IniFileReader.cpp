@@ -19,34 +19,33 @@ namespace {
 
 using Fetch = std::function<uint32_t(std::span<char>)>;
 
-// The strings of a profile read, as views into the buffer they were read into.
-struct Fetched {
-    std::vector<char> buffer;
-    std::vector<std::string_view> strings;
-};
-
-// Runs a profile read into a buffer that grows while the read reports it too
-// small; nullopt when even the largest buffer is too small.
-std::optional<Fetched> fetchStrings(const Fetch& fetch, size_t initialSize) {
-    Fetched out;
-    out.buffer.resize(initialSize);
+// Runs a profile read into `buffer`, which grows while the read reports it too
+// small, and gives the strings as views into it: false when even the largest buffer
+// is too small. The buffer is kept from one read to the next, so that a file of many
+// small sections is not a buffer made and cleared for each.
+bool fetchStrings(const Fetch& fetch, std::vector<char>& buffer, size_t initialSize,
+                  std::vector<std::string_view>& strings) {
+    strings.clear();
+    if (buffer.size() < initialSize)
+        buffer.resize(initialSize);
     for (;;) {
-        std::vector<char>& buffer = out.buffer;
         // Whatever the count says, the strings are taken only from inside the buffer.
         const size_t n = std::min<size_t>(fetch(buffer), buffer.size() - 1);
         buffer.back() = '\0';
         if (n + 2 != buffer.size()) {
+            // The read ends its last string with a NUL at n at the latest.
+            buffer[n] = '\0';
             for (size_t i = 0; i < n;) {
                 const std::string_view s(buffer.data() + i);
-                out.strings.push_back(s);
+                strings.push_back(s);
                 i += s.size() + 1;
             }
-            return out;
+            return true;
         }
         if (buffer.size() >= kMaxBufferSize)
-            return std::nullopt;
+            return false;
         // Doubling keeps the work and the room left over proportional to the data.
-        buffer.assign(std::min(buffer.size() * 2, kMaxBufferSize), '\0');
+        buffer.resize(std::min(buffer.size() * 2, kMaxBufferSize));
     }
 }
 
@@ -240,14 +239,14 @@ private:
 
 bool IniFileReader::ReadIniFile(IniFileObject& model, const std::string& file) {
     const HeldFile held(m_profile, file);
-    const auto names =
-        fetchStrings([&](std::span<char> b) { return m_profile.getSectionNames(b, file); },
-                     kSectionNamesBufferSize);
-    if (!names) {
+    std::vector<char> namesBuffer;
+    std::vector<std::string_view> names;
+    if (!fetchStrings([&](std::span<char> b) { return m_profile.getSectionNames(b, file); },
+                      namesBuffer, kSectionNamesBufferSize, names)) {
         m_messages.show(kMessageSectionBufferTooSmall, kCaptionConfirm);
         return false;
     }
-    if (names->strings.empty())
+    if (names.empty())
         return false;
     if (const size_t line = m_profile.firstUncleanLine(file); line != 0)
         m_messages.show(mixedEncodingMessage(file, line));
@@ -266,25 +265,25 @@ bool IniFileReader::ReadIniFile(IniFileObject& model, const std::string& file) {
     bool allIpMark = false;
     int packetCounter = 1;
     int dynamicCounter = 1;
-    for (const std::string_view nameView : names->strings) {
+    std::vector<char> linesBuffer;
+    std::vector<std::string_view> lines;
+    for (const std::string_view nameView : names) {
         const std::string name(nameView);
-        const auto lines =
-            fetchStrings([&](std::span<char> b) { return m_profile.getSection(name, b, file); },
-                         kSectionDataBufferSize);
-        if (!lines) {
+        if (!fetchStrings([&](std::span<char> b) { return m_profile.getSection(name, b, file); },
+                          linesBuffer, kSectionDataBufferSize, lines)) {
             m_messages.show(kMessageDataBufferTooSmall, kCaptionConfirm);
             return false;
         }
 
         if (name == kCommonSectionName) {
-            for (const std::string_view line : lines->strings)
+            for (const std::string_view line : lines)
                 applyCommonLine(model.Common(), IniLine::parse(line));
         } else if (name == numbered("PacketFilter", packetCounter) ||
                    name == numbered("DirTrellin", packetCounter) ||
                    name == numbered("DirAppFilter", packetCounter)) {
             PacketFilter filter;
             PacketContext ctx{m_adapters, m_messages, allIpMark, false, {}};
-            for (const std::string_view line : lines->strings)
+            for (const std::string_view line : lines)
                 applyPacketLine(filter, IniLine::parse(line), ctx);
             if (ctx.portsCut) {
                 char text[512];
@@ -304,7 +303,7 @@ bool IniFileReader::ReadIniFile(IniFileObject& model, const std::string& file) {
         } else if (name == numbered("DynamicFilter", dynamicCounter)) {
             DynamicFilter filter;
             TextsCut cut;
-            for (const std::string_view line : lines->strings)
+            for (const std::string_view line : lines)
                 applyDynamicLine(filter, IniLine::parse(line), cut);
             showTextsCut(m_messages, filter, cut);
             // Dynamic filters are numbered anew: the smallest free ID, 0 once all are used.

@@ -96,36 +96,61 @@ std::string_view ProfileDocument::rawText(const Line& line) const {
     return line.original != 0 ? std::string_view(m_originals[line.original - 1]) : view(line.raw);
 }
 
-void ProfileDocument::insertSlot(uint32_t position) {
-    const size_t mask = m_slots.size() - 1;
-    size_t i = std::hash<std::string_view>{}(view(m_sections[position].name)) & mask;
-    while (m_slots[i] != 0)
-        i = (i + 1) & mask;
-    m_slots[i] = position + 1;
+namespace {
+
+uint32_t nameHash(std::string_view name) {
+    return static_cast<uint32_t>(std::hash<std::string_view>{}(name));
 }
 
+} // namespace
+
 void ProfileDocument::indexSection(size_t position) {
-    if (findSection(view(m_sections[position].name)) >= 0)
-        return;
     // At most half full, so that a search ends after a few slots.
     if ((m_names + 1) * 2 > m_slots.size()) {
-        std::vector<uint32_t> old(std::max<size_t>(64, m_slots.size() * 2), 0);
+        std::vector<Slot> old(std::max<size_t>(64, m_slots.size() * 2));
         old.swap(m_slots);
-        for (uint32_t slot : old)
-            if (slot != 0)
-                insertSlot(slot - 1);
+        const size_t mask = m_slots.size() - 1;
+        for (const Slot& slot : old) {
+            if (slot.section == 0)
+                continue;
+            size_t i = slot.hash & mask;
+            while (m_slots[i].section != 0)
+                i = (i + 1) & mask;
+            m_slots[i] = slot;
+        }
     }
-    insertSlot(static_cast<uint32_t>(position));
+    const std::string_view name = view(m_sections[position].name);
+    const uint32_t hash = nameHash(name);
+    const size_t mask = m_slots.size() - 1;
+    size_t i = hash & mask;
+    for (; m_slots[i].section != 0; i = (i + 1) & mask) {
+        const Slot& slot = m_slots[i];
+        if (slot.hash == hash && view(m_sections[slot.section - 1].name) == name)
+            return; // an earlier section has the name
+    }
+    m_slots[i] = {hash, static_cast<uint32_t>(position + 1)};
+    m_sections[position].firstOfName = true;
     ++m_names;
 }
 
 int ProfileDocument::findSection(std::string_view name) const {
+    const size_t next = m_lastFound + 1;
+    if (next < m_sections.size() && m_sections[next].firstOfName &&
+        view(m_sections[next].name) == name) {
+        m_lastFound = next;
+        return static_cast<int>(next);
+    }
     if (m_slots.empty())
         return -1;
+    const uint32_t hash = nameHash(name);
     const size_t mask = m_slots.size() - 1;
-    for (size_t i = std::hash<std::string_view>{}(name)&mask; m_slots[i] != 0; i = (i + 1) & mask)
-        if (view(m_sections[m_slots[i] - 1].name) == name)
-            return static_cast<int>(m_slots[i] - 1);
+    for (size_t i = hash & mask; m_slots[i].section != 0; i = (i + 1) & mask) {
+        const Slot& slot = m_slots[i];
+        if (slot.hash == hash && view(m_sections[slot.section - 1].name) == name) {
+            m_lastFound = slot.section - 1;
+            return static_cast<int>(m_lastFound);
+        }
+    }
     return -1;
 }
 

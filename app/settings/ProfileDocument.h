@@ -73,7 +73,8 @@ private:
         Piece name;
         Piece header; // the header line as in the file
         uint32_t headerOriginal = 0;
-        bool named = false; // false for the lines before the first section
+        bool named = false;       // false for the lines before the first section
+        bool firstOfName = false; // the section that a look-up by its name finds
         std::vector<Line> lines;
     };
 
@@ -85,16 +86,25 @@ private:
     std::string_view rawText(const Line& line) const;
     int findSection(std::string_view name) const;
     void indexSection(size_t position);
-    void insertSlot(uint32_t position);
 
     std::string m_store;
     std::vector<Section> m_sections;
     std::vector<std::string> m_originals;
-    // The first section of each name, in an open hash table (1 + the section's
-    // position, 0 for a free slot), so that a file of many sections is not searched
-    // from the start for each of them. Positions, not texts, so copies need no care.
-    std::vector<uint32_t> m_slots;
+    // The first section of each name, in an open hash table, so that a file of many
+    // sections is not searched from the start for each of them. A slot holds the low
+    // bits of the name's hash (which also place it) and 1 + the section's position,
+    // 0 when free: positions, not texts, so copies need no care, and names are only
+    // compared when their hashes agree.
+    struct Slot {
+        uint32_t hash = 0;
+        uint32_t section = 0;
+    };
+    std::vector<Slot> m_slots;
     size_t m_names = 0;
+    // Where the last look-up ended. Sections are asked for in file order, so the next
+    // one is most often the one after it, found without touching the table. Like the
+    // rest of the document, for one thread at a time.
+    mutable size_t m_lastFound = 0;
 };
 
 } // namespace tavrin::settings
