@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <initializer_list>
-#include <optional>
+#include <memory>
 
 namespace tavrin {
 
@@ -22,6 +22,10 @@ public:
 
     BandwidthHistory() = default;
     BandwidthHistory(std::initializer_list<int32_t> samples);
+    BandwidthHistory(const BandwidthHistory& other);
+    BandwidthHistory& operator=(const BandwidthHistory& other);
+    BandwidthHistory(BandwidthHistory&&) noexcept = default;
+    BandwidthHistory& operator=(BandwidthHistory&&) noexcept = default;
 
     // Appends `sample`, keeps only the last `window` samples and returns their mean,
     // rounded toward zero. A window below 1 keeps only the latest sample, so the mean
@@ -44,7 +48,7 @@ private:
 
     // Made at the first sample: an empty deque already takes a block of memory, and
     // every filter has a history, also the many that a large settings file holds.
-    std::optional<std::deque<int32_t>> m_samples;
+    std::unique_ptr<std::deque<int32_t>> m_samples;
     int64_t m_sum = 0;
 };
 
