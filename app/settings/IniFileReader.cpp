@@ -33,7 +33,7 @@ bool fetchStrings(const Fetch& fetch, std::vector<char>& buffer, size_t initialS
         const size_t n = std::min<size_t>(fetch(buffer), buffer.size() - 1);
         buffer.back() = '\0';
         if (n + 2 != buffer.size()) {
-            // The read ends its last string with a NUL at n at the latest.
+            // The strings end at n at the latest, whatever a longer read left behind.
             buffer[n] = '\0';
             for (size_t i = 0; i < n;) {
                 const std::string_view s(buffer.data() + i);
