@@ -10,7 +10,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using tavrin::commands::ExternalCommandIni;
     const std::string text =
-        tavrin::settings::decodeFileText({reinterpret_cast<const char*>(data), size});
+        tavrin::settings::decodeFileText(std::string(reinterpret_cast<const char*>(data), size))
+            .text;
     const auto commands = ExternalCommandIni::parse(text);
     const auto again = ExternalCommandIni::parse(ExternalCommandIni::format(commands));
     // A trailing CR of a command line is the one thing the line ends may take.

@@ -45,9 +45,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace tavrin::settings;
     // Never asks the kernel: the list holds the entry for no adapter alone.
     static const tavrin::AdapterList adapters;
-    const std::string text = decodeFileText({reinterpret_cast<const char*>(data), size});
+    DecodedText decoded = decodeFileText(std::string(reinterpret_cast<const char*>(data), size));
+    const size_t uncleanLine = decoded.firstUncleanLine;
+    ProfileDocument document = ProfileDocument::parse(std::move(decoded));
+    // Lines kept in the file's bytes are the ones that were not UTF-8.
+    if (uncleanLine == 0 && !isValidUtf8(document.serialize()))
+        std::abort();
 
-    MemoryPrivateProfile input(ProfileDocument::parse(text));
+    MemoryPrivateProfile input(std::move(document));
     CountingMessages messages;
     IniFileObject first;
     if (!IniFileReader(input, adapters, messages).ReadIniFile(first, "Setting.ini"))

@@ -21,11 +21,15 @@ public:
                        std::string path = kExternalCommandFile);
 
     // Replaces the list with the file's commands: 1 when the file was read, 0 when it
-    // could not be (the list then holds the default set).
+    // could not be (the list then holds the default set). A file that had to be read
+    // line by line (see decodeFileText) is named in kMessageMixedEncodingFormat; its
+    // lines that were not UTF-8 are written back as they were until their command is
+    // replaced or removed.
     int load();
 
     // Writes the list to the file: 1 on success, 0 after the failure message. The
-    // file on disk is either the old one or the new one in full, whatever happens.
+    // file on disk is either the old one or the new one in full, whatever happens;
+    // it is saved as saveFileDurably says (through links, owner and mode kept).
     int save();
 
     // Appends a copy. A name holding "," or a line break, or a command line holding a
@@ -57,11 +61,16 @@ public:
 
 private:
     void failSave(std::error_code ec);
+    // format() of the list, with the file's own bytes for lines that were not UTF-8.
+    std::string fileText() const;
 
     settings::FileSystem& m_fs;
     Messages& m_messages;
     std::string m_path;
     std::vector<ExternalCommand> m_records;
+    // For each record: the bytes of its line when the line was not UTF-8 and the
+    // record is still as it was read; empty otherwise.
+    std::vector<std::string> m_originalLines;
     std::error_code m_lastError;
     // The last load found the file but could not read it: never overwrite it.
     bool m_unreadable = false;

@@ -75,6 +75,53 @@ std::string_view utf8Prefix(std::string_view text, size_t maxBytes) {
     return text.substr(0, end);
 }
 
+namespace {
+
+// The width of the character at the start of `text` and its length in bytes.
+struct LegacyCharacter {
+    size_t width;
+    size_t bytes;
+};
+
+LegacyCharacter legacyCharacterAt(std::string_view text) {
+    const size_t len = utf8SequenceLength(text);
+    if (len == 0)
+        return {2, 1};
+    if (len == 1)
+        return {1, 1};
+    // U+FF61 to U+FF9F: EF BD A1 to EF BD BF and EF BE 80 to EF BE 9F.
+    const auto b1 = static_cast<unsigned char>(text[1]);
+    const auto b2 = static_cast<unsigned char>(len == 3 ? text[2] : 0);
+    const bool halfWidthKatakana = len == 3 && static_cast<unsigned char>(text[0]) == 0xEF &&
+                                   ((b1 == 0xBD && b2 >= 0xA1) || (b1 == 0xBE && b2 <= 0x9F));
+    return {halfWidthKatakana ? size_t{1} : size_t{2}, len};
+}
+
+} // namespace
+
+size_t legacyTextWidth(std::string_view utf8) {
+    size_t width = 0;
+    while (!utf8.empty()) {
+        const LegacyCharacter c = legacyCharacterAt(utf8);
+        width += c.width;
+        utf8.remove_prefix(c.bytes);
+    }
+    return width;
+}
+
+std::string_view legacyTextPrefix(std::string_view utf8, size_t maxWidth) {
+    size_t width = 0;
+    size_t end = 0;
+    while (end < utf8.size()) {
+        const LegacyCharacter c = legacyCharacterAt(utf8.substr(end));
+        if (width + c.width > maxWidth)
+            break;
+        width += c.width;
+        end += c.bytes;
+    }
+    return utf8.substr(0, end);
+}
+
 bool takeLine(std::string_view& text, std::string_view& line) {
     if (text.empty())
         return false;

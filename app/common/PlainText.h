@@ -39,6 +39,20 @@ size_t utf8SequenceLength(std::string_view text);
 // run of stray continuation bytes is never cut down to nothing.
 std::string_view utf8Prefix(std::string_view text, size_t maxBytes);
 
+// How long a text is for the limits of names, comments and other texts of the
+// settings: the Windows version kept them in its code page and counted bytes, so
+// ASCII and half-width katakana (U+FF61 to U+FF9F) count 1 and every other
+// character 2. A byte that starts no well-formed UTF-8 sequence counts 2, as the
+// replacement it would be shown as. Editors limit their input with it (a filter's
+// name to 99, its comment to 127), so that a user has the room the Windows version
+// gave: 99 ASCII letters, or 49 kanji.
+size_t legacyTextWidth(std::string_view utf8);
+
+// The longest prefix of `utf8` whose legacyTextWidth is at most `maxWidth`. It never
+// ends inside a character: a kanji that would need the last column alone is left
+// out, so the prefix may be one narrower than the limit.
+std::string_view legacyTextPrefix(std::string_view utf8, size_t maxWidth);
+
 // "192.168.0.2" for an address held in network order.
 std::string dottedAddress(uint32_t networkOrder);
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <initializer_list>
+#include <memory>
 
 namespace tavrin {
 
@@ -21,6 +22,10 @@ public:
 
     BandwidthHistory() = default;
     BandwidthHistory(std::initializer_list<int32_t> samples);
+    BandwidthHistory(const BandwidthHistory& other);
+    BandwidthHistory& operator=(const BandwidthHistory& other);
+    BandwidthHistory(BandwidthHistory&&) noexcept = default;
+    BandwidthHistory& operator=(BandwidthHistory&&) noexcept = default;
 
     // Appends `sample`, keeps only the last `window` samples and returns their mean,
     // rounded toward zero. A window below 1 keeps only the latest sample, so the mean
@@ -30,16 +35,20 @@ public:
     int64_t append(int32_t sample, int32_t window);
 
     void clear();
-    size_t size() const { return m_samples.size(); }
-    bool empty() const { return m_samples.empty(); }
-    const_iterator begin() const { return m_samples.begin(); }
-    const_iterator end() const { return m_samples.end(); }
+    size_t size() const { return samples().size(); }
+    bool empty() const { return samples().empty(); }
+    const_iterator begin() const { return samples().begin(); }
+    const_iterator end() const { return samples().end(); }
 
-    bool operator==(const BandwidthHistory&) const = default;
-    bool operator==(const std::deque<int32_t>& samples) const { return m_samples == samples; }
+    bool operator==(const BandwidthHistory& other) const { return samples() == other.samples(); }
+    bool operator==(const std::deque<int32_t>& other) const { return samples() == other; }
 
 private:
-    std::deque<int32_t> m_samples;
+    const std::deque<int32_t>& samples() const;
+
+    // Made at the first sample: an empty deque already takes a block of memory, and
+    // every filter has a history, also the many that a large settings file holds.
+    std::unique_ptr<std::deque<int32_t>> m_samples;
     int64_t m_sum = 0;
 };
 

@@ -70,8 +70,9 @@ public:
     static constexpr int32_t kDefaultBandwidth = 30;          // KB/s
     static constexpr int32_t kDefaultMinimumPacketSize = 100; // bytes
     static constexpr std::string_view kDefaultFilterName = "NewFilter";
-    static constexpr size_t kMaxFilterNameBytes = 100;
-    static constexpr size_t kMaxCommentBytes = 127;
+    // Counted with legacyTextWidth, as the Windows version counted its bytes.
+    static constexpr size_t kMaxFilterNameWidth = 100;
+    static constexpr size_t kMaxCommentWidth = 127;
     static constexpr int32_t kLowestId = 1;
     static constexpr int32_t kHighestId = 63;
 
@@ -85,8 +86,8 @@ public:
     int32_t doBand = 0;
     int32_t bandwidth = kDefaultBandwidth;
     int32_t minimumPacketSize = kDefaultMinimumPacketSize;
-    BoundedText<kMaxFilterNameBytes> filterName{kDefaultFilterName};
-    BoundedText<kMaxCommentBytes> comment;
+    BoundedText<kMaxFilterNameWidth> filterName{kDefaultFilterName};
+    BoundedText<kMaxCommentWidth> comment;
 
 protected:
     using Filter::Filter;

@@ -95,8 +95,8 @@ void PacketFilter::SetProcessPorts(std::span<const uint16_t> ports, uint16_t cou
         processPortCount = kNoProcessPorts;
         return;
     }
-    const size_t n = std::min({static_cast<size_t>(count), ports.size(), processPorts.size()});
-    std::copy_n(ports.begin(), n, processPorts.begin());
+    const size_t n = std::min({static_cast<size_t>(count), ports.size(), kMaxProcessPorts});
+    processPorts.assign(ports.begin(), ports.begin() + static_cast<std::ptrdiff_t>(n));
     processPortCount = static_cast<uint16_t>(n);
 }
 

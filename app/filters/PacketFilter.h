@@ -5,7 +5,6 @@
 #include "Filter.h"
 #include "PortRange.h"
 
-#include <array>
 #include <span>
 #include <vector>
 
@@ -72,7 +71,9 @@ public:
     std::vector<PortRange> myPorts;       // at most 16
     std::vector<PortRange> otherPorts;    // at most 16
     uint16_t processPortCount = 0;
-    std::array<uint16_t, kMaxProcessPorts> processPorts{}; // host order
+    // Host order, at most kMaxProcessPorts; empty until the first ports are set, so a
+    // filter that is not bound to a process takes no room for them.
+    std::vector<uint16_t> processPorts;
 };
 
 } // namespace tavrin

@@ -19,7 +19,7 @@ void bindAdapterByName(PacketFilter& filter, std::string_view name, const Adapte
 void bindAdapterByIndex(PacketFilter& filter, int32_t index, const AdapterList& adapters) {
     const AdapterEntry* entry = listedAdapter(adapters, index);
     filter.adapterName = entry != nullptr ? entry->name : std::string();
-    filter.adapterIndex = index;
+    filter.adapterIndex = entry != nullptr ? index : AdapterList::kNoAdapterIndex;
 }
 
 void followAdapter(PacketFilter& filter, const AdapterList& adapters) {

@@ -18,8 +18,9 @@ const AdapterEntry* listedAdapter(const AdapterList& adapters, int32_t index);
 // Binds the filter to the adapter of that name, or to none for "none".
 void bindAdapterByName(PacketFilter& filter, std::string_view name, const AdapterList& adapters);
 
-// Binds the filter to the adapter with that index; an index that no adapter has is
-// kept without a name.
+// Binds the filter to the adapter with that index (a legacy ADAPTER_INDEX). An index
+// that no adapter has leaves the filter without an adapter: the kernel hands
+// indexes out in sequence, so the next interface made would take it.
 void bindAdapterByIndex(PacketFilter& filter, int32_t index, const AdapterList& adapters);
 
 // After the list was rebuilt: the index of the filter's adapter found again by its

@@ -12,7 +12,8 @@ namespace tavrin::settings {
 inline constexpr char kCommonSectionName[] = "Common Settings";
 inline constexpr int32_t kIniFileVersion = 1300;
 inline constexpr int32_t kDefaultBandwidthControlTime = 250;
-inline constexpr size_t kMaxCommonSectionNameBytes = 63;
+// Counted with legacyTextWidth, as the Windows version counted its bytes.
+inline constexpr size_t kMaxCommonSectionNameWidth = 63;
 
 // The five list controls whose column widths and order are kept.
 enum class ColumnList { Filter, DynamicFilter, TcpConnection, TcpPacket, UdpPacket };

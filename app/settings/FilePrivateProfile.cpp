@@ -4,7 +4,7 @@
 
 namespace tavrin::settings {
 
-bool FilePrivateProfile::load(const std::string& file, ProfileDocument& out) {
+bool FilePrivateProfile::load(const std::string& file, ProfileDocument& out, size_t* uncleanLine) {
     std::string bytes;
     m_lastError = m_fs.readFile(file, bytes);
     if (m_lastError == std::errc::no_such_file_or_directory) {
@@ -14,7 +14,10 @@ bool FilePrivateProfile::load(const std::string& file, ProfileDocument& out) {
     }
     if (m_lastError)
         return false;
-    out = ProfileDocument::parse(decodeFileText(bytes));
+    DecodedText decoded = decodeFileText(std::move(bytes));
+    if (uncleanLine != nullptr)
+        *uncleanLine = decoded.firstUncleanLine;
+    out = ProfileDocument::parse(std::move(decoded));
     return true;
 }
 
@@ -71,14 +74,7 @@ bool FilePrivateProfile::flush(const std::string& file) {
         m_lastError.clear();
         return true;
     }
-    const FileStatus status = m_fs.status(file);
-    if (status.mustNotReplace()) {
-        // The user protected the file; replacing it by a rename would ignore that.
-        m_pending.erase(it);
-        m_lastError = std::make_error_code(std::errc::permission_denied);
-        return false;
-    }
-    m_lastError = replaceFileDurably(m_fs, file, it->second.serialize());
+    m_lastError = saveFileDurably(m_fs, file, it->second.serialize());
     m_pending.erase(it);
     return !m_lastError;
 }
@@ -89,13 +85,18 @@ void FilePrivateProfile::discard(const std::string& file) {
 
 void FilePrivateProfile::holdFile(const std::string& file) {
     Held held;
-    held.readable = load(file, held.document);
+    held.readable = load(file, held.document, &held.uncleanLine);
     held.error = m_lastError;
     m_held.insert_or_assign(file, std::move(held));
 }
 
 void FilePrivateProfile::releaseFile(const std::string& file) {
     m_held.erase(file);
+}
+
+size_t FilePrivateProfile::firstUncleanLine(const std::string& file) const {
+    const auto it = m_held.find(file);
+    return it == m_held.end() ? 0 : it->second.uncleanLine;
 }
 
 } // namespace tavrin::settings

@@ -1,5 +1,6 @@
-// PrivateProfile on real files. Files are read as UTF-8, or as CP932 when they are
-// not valid UTF-8 (files of the Windows version), and always written as UTF-8.
+// PrivateProfile on real files. Files are read as decodeFileText says (UTF-8, the
+// Windows version's CP932, or line by line) and written as UTF-8, except for lines
+// that were not UTF-8 and that no write has replaced: they keep their bytes.
 #pragma once
 
 #include "FileSystem.h"
@@ -25,21 +26,24 @@ public:
     void discard(const std::string& file) override;
     void holdFile(const std::string& file) override;
     void releaseFile(const std::string& file) override;
+    size_t firstUncleanLine(const std::string& file) const override;
 
     // Why the last read or flush of a file failed; empty after a success or a
-    // missing file on reading.
+    // missing file on reading. A flush saves as saveFileDurably does: through
+    // symbolic links, keeping owner and mode, never over a protected file.
     std::error_code lastError() const { return m_lastError; }
 
 private:
     // The file as the next read sees it: pending writes, else the file on disk.
     const ProfileDocument* document(const std::string& file, ProfileDocument& scratch);
-    bool load(const std::string& file, ProfileDocument& out);
+    bool load(const std::string& file, ProfileDocument& out, size_t* uncleanLine = nullptr);
 
     // A file as holdFile read it.
     struct Held {
         ProfileDocument document;
         bool readable = false;
         std::error_code error;
+        size_t uncleanLine = 0;
     };
 
     FileSystem& m_fs;

@@ -4,19 +4,32 @@
 #include "PlainText.h"
 
 #include <algorithm>
+#include <bitset>
 
 namespace tavrin::settings {
 
 namespace {
 
-template <class T> int32_t freeId(const std::vector<std::unique_ptr<T>>& list) {
-    for (int32_t id = CommonFilter::kLowestId; id <= CommonFilter::kHighestId; ++id) {
-        const bool used = std::any_of(list.begin(), list.end(),
-                                      [id](const std::unique_ptr<T>& f) { return f->id == id; });
-        if (!used)
+using IdSet = std::bitset<CommonFilter::kHighestId + 1>;
+
+template <class T> IdSet usedIds(const std::vector<std::unique_ptr<T>>& list) {
+    IdSet used;
+    for (const auto& f : list)
+        if (f->id >= CommonFilter::kLowestId && f->id <= CommonFilter::kHighestId)
+            used.set(static_cast<size_t>(f->id));
+    return used;
+}
+
+// The smallest ID from 1 to 63 not in `used`, or 0.
+int32_t smallestFree(const IdSet& used) {
+    for (int32_t id = CommonFilter::kLowestId; id <= CommonFilter::kHighestId; ++id)
+        if (!used.test(static_cast<size_t>(id)))
             return id;
-    }
     return 0;
+}
+
+template <class T> int32_t freeId(const std::vector<std::unique_ptr<T>>& list) {
+    return smallestFree(usedIds(list));
 }
 
 template <class T> void addWithId(std::vector<std::unique_ptr<T>>& list, const T& filter) {
@@ -96,7 +109,7 @@ void IniFileObject::CopyOptionsFrom(const IniFileObject& other) {
 }
 
 void IniFileObject::SetCommonSectionName(std::string_view name) {
-    m_common.commonSectionName = std::string(utf8Prefix(name, kMaxCommonSectionNameBytes));
+    m_common.commonSectionName = std::string(legacyTextPrefix(name, kMaxCommonSectionNameWidth));
 }
 
 int32_t IniFileObject::GetColumnSize(ColumnList list, size_t index) const {
@@ -144,9 +157,15 @@ bool IniFileObject::InsertPacketFilter(int position, const PacketFilter& filter)
 }
 
 void IniFileObject::AssignFreePacketFilterIds() {
-    for (const auto& f : m_packetFilters)
-        if (f->id == 0)
-            f->id = freeId(m_packetFilters);
+    // One pass, however many filters wait for an ID.
+    IdSet used = usedIds(m_packetFilters);
+    for (const auto& f : m_packetFilters) {
+        if (f->id != 0)
+            continue;
+        f->id = smallestFree(used);
+        if (f->id != 0)
+            used.set(static_cast<size_t>(f->id));
+    }
 }
 
 bool IniFileObject::SwapPacketFilters(int a, int b) {

@@ -58,7 +58,7 @@ public:
     int32_t GetDoDynamicFiltering() const { return m_common.doDynamicFiltering; }
     void SetDoDynamicFiltering(int32_t v) { m_common.doDynamicFiltering = v; }
     const std::string& GetCommonSectionName() const { return m_common.commonSectionName; }
-    // Cut to 63 bytes, never inside a character.
+    // Cut to 63 as legacyTextWidth counts, never inside a character.
     void SetCommonSectionName(std::string_view name);
 
     // Column widths and orders by index; an index at or past the list's column

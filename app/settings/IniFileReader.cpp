@@ -4,9 +4,12 @@
 #include "CommonSettingsIo.h"
 #include "IniLine.h"
 #include "PortSpec.h"
+#include "TextEncoding.h"
 
 #include <algorithm>
+#include <bitset>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <string_view>
 
@@ -16,26 +19,33 @@ namespace {
 
 using Fetch = std::function<uint32_t(std::span<char>)>;
 
-// Runs a profile read into a buffer that grows while the read reports it too
-// small; nullopt when even the largest buffer is too small.
-std::optional<std::vector<std::string>> fetchStrings(const Fetch& fetch, size_t initialSize) {
-    std::vector<char> buffer(initialSize);
+// Runs a profile read into `buffer`, which grows while the read reports it too
+// small, and gives the strings as views into it: false when even the largest buffer
+// is too small. The buffer is kept from one read to the next, so that a file of many
+// small sections is not a buffer made and cleared for each.
+bool fetchStrings(const Fetch& fetch, std::vector<char>& buffer, size_t initialSize,
+                  std::vector<std::string_view>& strings) {
+    strings.clear();
+    if (buffer.size() < initialSize)
+        buffer.resize(initialSize);
     for (;;) {
         // Whatever the count says, the strings are taken only from inside the buffer.
         const size_t n = std::min<size_t>(fetch(buffer), buffer.size() - 1);
         buffer.back() = '\0';
         if (n + 2 != buffer.size()) {
-            std::vector<std::string> out;
+            // The strings end at n at the latest, whatever a longer read left behind.
+            buffer[n] = '\0';
             for (size_t i = 0; i < n;) {
                 const std::string_view s(buffer.data() + i);
-                out.emplace_back(s);
+                strings.push_back(s);
                 i += s.size() + 1;
             }
-            return out;
+            return true;
         }
         if (buffer.size() >= kMaxBufferSize)
-            return std::nullopt;
-        buffer.assign(std::min(buffer.size() * 4, kMaxBufferSize), '\0');
+            return false;
+        // Doubling keeps the work and the room left over proportional to the data.
+        buffer.resize(std::min(buffer.size() * 2, kMaxBufferSize));
     }
 }
 
@@ -44,11 +54,18 @@ uint16_t protocolFrom(int32_t value) {
     return value >= 0 && value <= 0xFFFF ? static_cast<uint16_t>(value) : uint16_t{0xFFFF};
 }
 
+// What reading one filter section found that the user is told about afterwards.
+struct TextsCut {
+    bool name = false;
+    bool comment = false;
+};
+
 struct PacketContext {
     const AdapterList& adapters;
     Messages& messages;
     bool& allIpMark;
     bool portsCut = false;
+    TextsCut texts;
 };
 
 void appendPorts(std::vector<PortRange>& ports, const IniLine& line, PacketContext& ctx) {
@@ -74,7 +91,8 @@ int32_t directionFrom(const std::string& text, Messages& messages) {
     return -1;
 }
 
-void applyCommonFilterLine(CommonFilter& f, std::string_view key, const std::string& value) {
+void applyCommonFilterLine(CommonFilter& f, std::string_view key, const std::string& value,
+                           TextsCut& cut) {
     if (key == "DROP")
         f.drop = iniBool(value) ? 1 : 0;
     else if (key == "DROP_SYN_ONLY")
@@ -88,9 +106,9 @@ void applyCommonFilterLine(CommonFilter& f, std::string_view key, const std::str
     else if (key == "AVAILABLE")
         f.available = iniBool(value) ? 1 : 0;
     else if (key == "COMMENT")
-        f.comment = iniTextItem(value);
+        cut.comment = !f.comment.assign(iniTextItem(value));
     else if (key == "FILTER_NAME")
-        f.filterName = iniTextItem(value);
+        cut.name = !f.filterName.assign(iniTextItem(value));
 }
 
 void applyPacketLine(PacketFilter& f, const IniLine& line, PacketContext& ctx) {
@@ -134,11 +152,11 @@ void applyPacketLine(PacketFilter& f, const IniLine& line, PacketContext& ctx) {
     } else if (key == "ID") {
         f.id = iniInt(*value);
     } else {
-        applyCommonFilterLine(f, key, *value);
+        applyCommonFilterLine(f, key, *value, ctx.texts);
     }
 }
 
-void applyDynamicLine(DynamicFilter& f, const IniLine& line) {
+void applyDynamicLine(DynamicFilter& f, const IniLine& line, TextsCut& cut) {
     const std::string_view key = line.key;
     const std::string* value = line.firstValue();
     if (value == nullptr)
@@ -166,8 +184,32 @@ void applyDynamicLine(DynamicFilter& f, const IniLine& line) {
     } else if (key == "TRIGGER_FILTER_BANDWIDTH_ID") {
         f.triggerFilterId = iniInt(*value);
     } else {
-        applyCommonFilterLine(f, key, *value);
+        applyCommonFilterLine(f, key, *value, cut);
     }
+}
+
+void showFormatted(Messages& messages, const char* format, const std::string& name) {
+    std::string text(std::strlen(format) + name.size() + 1, '\0');
+    const int n = std::snprintf(text.data(), text.size(), format, name.c_str());
+    text.resize(n > 0 ? std::min(static_cast<size_t>(n), text.size() - 1) : 0);
+    messages.show(text);
+}
+
+void showTextsCut(Messages& messages, const CommonFilter& f, const TextsCut& cut) {
+    if (cut.name)
+        showFormatted(messages, kMessageNameCutFormat, f.filterName.str());
+    if (cut.comment)
+        showFormatted(messages, kMessageCommentCutFormat, f.filterName.str());
+}
+
+using IdSet = std::bitset<CommonFilter::kHighestId + 1>;
+
+template <class List> IdSet idsInUse(const List& filters) {
+    IdSet used;
+    for (const auto& f : filters)
+        if (f->id >= CommonFilter::kLowestId && f->id <= CommonFilter::kHighestId)
+            used.set(static_cast<size_t>(f->id));
+    return used;
 }
 
 std::string numbered(const char* prefix, int n) {
@@ -197,15 +239,17 @@ private:
 
 bool IniFileReader::ReadIniFile(IniFileObject& model, const std::string& file) {
     const HeldFile held(m_profile, file);
-    const auto names =
-        fetchStrings([&](std::span<char> b) { return m_profile.getSectionNames(b, file); },
-                     kSectionNamesBufferSize);
-    if (!names) {
+    std::vector<char> namesBuffer;
+    std::vector<std::string_view> names;
+    if (!fetchStrings([&](std::span<char> b) { return m_profile.getSectionNames(b, file); },
+                      namesBuffer, kSectionNamesBufferSize, names)) {
         m_messages.show(kMessageSectionBufferTooSmall, kCaptionConfirm);
         return false;
     }
-    if (names->empty())
+    if (names.empty())
         return false;
+    if (const size_t line = m_profile.firstUncleanLine(file); line != 0)
+        m_messages.show(mixedEncodingMessage(file, line));
 
     // Filters whose ID is missing, out of range or taken get a free one only once
     // every section was read, so that no free ID pushes a later explicit one aside.
@@ -213,29 +257,33 @@ bool IniFileReader::ReadIniFile(IniFileObject& model, const std::string& file) {
         IniFileObject& model;
         ~GiveIds() { model.AssignFreePacketFilterIds(); }
     } giveIds{model};
+    // The IDs in use so far, so that each section is checked without a search.
+    IdSet packetIdsUsed = idsInUse(model.PacketFilters());
+    IdSet dynamicIdsUsed = idsInUse(model.DynamicFilters());
 
     // The mark of the oldest format lasts for the rest of the file.
     bool allIpMark = false;
     int packetCounter = 1;
     int dynamicCounter = 1;
-    for (const std::string& name : *names) {
-        const auto lines =
-            fetchStrings([&](std::span<char> b) { return m_profile.getSection(name, b, file); },
-                         kSectionDataBufferSize);
-        if (!lines) {
+    std::vector<char> linesBuffer;
+    std::vector<std::string_view> lines;
+    for (const std::string_view nameView : names) {
+        const std::string name(nameView);
+        if (!fetchStrings([&](std::span<char> b) { return m_profile.getSection(name, b, file); },
+                          linesBuffer, kSectionDataBufferSize, lines)) {
             m_messages.show(kMessageDataBufferTooSmall, kCaptionConfirm);
             return false;
         }
 
         if (name == kCommonSectionName) {
-            for (const std::string& line : *lines)
+            for (const std::string_view line : lines)
                 applyCommonLine(model.Common(), IniLine::parse(line));
         } else if (name == numbered("PacketFilter", packetCounter) ||
                    name == numbered("DirTrellin", packetCounter) ||
                    name == numbered("DirAppFilter", packetCounter)) {
             PacketFilter filter;
-            PacketContext ctx{m_adapters, m_messages, allIpMark};
-            for (const std::string& line : *lines)
+            PacketContext ctx{m_adapters, m_messages, allIpMark, false, {}};
+            for (const std::string_view line : lines)
                 applyPacketLine(filter, IniLine::parse(line), ctx);
             if (ctx.portsCut) {
                 char text[512];
@@ -243,18 +291,31 @@ bool IniFileReader::ReadIniFile(IniFileObject& model, const std::string& file) {
                               filter.filterName.c_str());
                 m_messages.show(text);
             }
+            showTextsCut(m_messages, filter, ctx.texts);
             // IDs must stay unique within the list and within 1 to 63.
             if (filter.id < CommonFilter::kLowestId || filter.id > CommonFilter::kHighestId ||
-                model.FindPacketFilterById(filter.id) != nullptr)
+                packetIdsUsed.test(static_cast<size_t>(filter.id)))
                 filter.id = 0;
+            else
+                packetIdsUsed.set(static_cast<size_t>(filter.id));
             model.InsertPacketFilter(model.PacketFilterCount(), filter);
             ++packetCounter;
         } else if (name == numbered("DynamicFilter", dynamicCounter)) {
             DynamicFilter filter;
-            for (const std::string& line : *lines)
-                applyDynamicLine(filter, IniLine::parse(line));
+            TextsCut cut;
+            for (const std::string_view line : lines)
+                applyDynamicLine(filter, IniLine::parse(line), cut);
+            showTextsCut(m_messages, filter, cut);
+            // Dynamic filters are numbered anew: the smallest free ID, 0 once all are used.
             filter.id = 0;
-            model.AddDynamicFilter(filter);
+            for (int32_t id = CommonFilter::kLowestId; id <= CommonFilter::kHighestId; ++id) {
+                if (!dynamicIdsUsed.test(static_cast<size_t>(id))) {
+                    filter.id = id;
+                    dynamicIdsUsed.set(static_cast<size_t>(id));
+                    break;
+                }
+            }
+            model.InsertDynamicFilter(model.DynamicFilterCount(), filter);
             ++dynamicCounter;
         }
     }

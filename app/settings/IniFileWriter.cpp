@@ -18,6 +18,11 @@ const char* directionText(int32_t direction) {
 
 bool IniFileWriter::WriteIniFile(bool commonOnly, const IniFileObject& model,
                                  const std::string& file) {
+    return PutIniFile(commonOnly, model, file) && m_profile.flush(file);
+}
+
+bool IniFileWriter::PutIniFile(bool commonOnly, const IniFileObject& model,
+                               const std::string& file) {
     bool ok = writeCommonSection(m_profile, model.Common(), file);
     if (!commonOnly) {
         std::string section; // the filter section being written
@@ -81,11 +86,9 @@ bool IniFileWriter::WriteIniFile(bool commonOnly, const IniFileObject& model,
     }
     // All or nothing: a refused key, or a text that would read back as another text,
     // leaves the file as it was.
-    if (!ok) {
+    if (!ok)
         m_profile.discard(file);
-        return false;
-    }
-    return m_profile.flush(file);
+    return ok;
 }
 
 } // namespace tavrin::settings

@@ -22,6 +22,11 @@ public:
     // isStorableText refuses: it would read back as another filter.
     bool WriteIniFile(bool commonOnly, const IniFileObject& model, const std::string& file);
 
+    // The same writes without the flush, so that a save can check everything that
+    // could refuse it before it touches a file; false (and the writes discarded)
+    // where WriteIniFile would refuse.
+    bool PutIniFile(bool commonOnly, const IniFileObject& model, const std::string& file);
+
 private:
     PrivateProfile& m_profile;
     const AdapterList& m_adapters;

@@ -4,6 +4,7 @@
 // flush(), which puts the file on disk in one durable step.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -42,6 +43,11 @@ public:
     // file is replaced meanwhile. Writes not yet flushed are seen as before.
     virtual void holdFile(const std::string&) {}
     virtual void releaseFile(const std::string&) {}
+
+    // While the file is held: the first line (from 1) that was not UTF-8 when the
+    // file had to be read line by line (see decodeFileText); 0 when it was read in
+    // one encoding.
+    virtual size_t firstUncleanLine(const std::string&) const { return 0; }
 };
 
 } // namespace tavrin::settings

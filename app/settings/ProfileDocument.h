@@ -3,8 +3,9 @@
 // touched keep their bytes, comments included.
 #pragma once
 
+#include "TextEncoding.h"
+
 #include <cstdint>
-#include <map>
 #include <span>
 #include <string>
 #include <string_view>
@@ -27,6 +28,10 @@ public:
     // the key and the value dropped, and lines starting with ";" are comments. A NUL
     // ends the text of its line.
     static ProfileDocument parse(std::string_view text);
+    // The same for a file's decoded text. Lines that were not UTF-8 in the file
+    // keep the file's bytes: serialize() writes them as they were until they are
+    // replaced, so a save that does not change them loses nothing of them.
+    static ProfileDocument parse(DecodedText decoded);
 
     // The names of the sections in file order (unnamed ones left out).
     uint32_t sectionNames(std::span<char> buffer) const;
@@ -49,27 +54,57 @@ public:
     bool empty() const { return m_sections.empty(); }
 
 private:
+    // Every text of the document lives in m_store: the file's text as it was read,
+    // then each line written since. Lines keep places in it rather than strings of
+    // their own, so a large file costs little more than its text.
+    struct Piece {
+        uint32_t offset = 0;
+        uint32_t length = 0;
+    };
     struct Line {
-        std::string raw;   // as in the file, without the line end
-        std::string key;   // entries only
-        std::string value; // entries only
+        Piece raw;             // as in the file, without the line end
+        Piece key;             // entries only
+        Piece value;           // entries only
+        uint32_t original = 0; // 1 + index in m_originals; 0: raw is what the file held
         bool entry = false;
         bool hasValue = false; // the line holds "="
     };
     struct Section {
-        bool named = false; // false for the lines before the first section
-        std::string name;
-        std::string header; // the header line as in the file
+        Piece name;
+        Piece header; // the header line as in the file
+        uint32_t headerOriginal = 0;
+        bool named = false;       // false for the lines before the first section
+        bool firstOfName = false; // the section that a look-up by its name finds
         std::vector<Line> lines;
     };
 
-    const Section* findSection(std::string_view name) const;
-    Section* findSection(std::string_view name);
+    std::string_view view(Piece piece) const {
+        return {m_store.data() + piece.offset, piece.length};
+    }
+    Piece pieceOf(std::string_view inStore) const;
+    Line lineOf(Piece raw) const;
+    std::string_view rawText(const Line& line) const;
+    int findSection(std::string_view name) const;
+    void indexSection(size_t position);
 
+    std::string m_store;
     std::vector<Section> m_sections;
-    // The first section of each name, so that a file of many sections is not
-    // searched from the start for each of them.
-    std::map<std::string, size_t, std::less<>> m_firstByName;
+    std::vector<std::string> m_originals;
+    // The first section of each name, in an open hash table, so that a file of many
+    // sections is not searched from the start for each of them. A slot holds the low
+    // bits of the name's hash (which also place it) and 1 + the section's position,
+    // 0 when free: positions, not texts, so copies need no care, and names are only
+    // compared when their hashes agree.
+    struct Slot {
+        uint32_t hash = 0;
+        uint32_t section = 0;
+    };
+    std::vector<Slot> m_slots;
+    size_t m_names = 0;
+    // Where the last look-up ended. Sections are asked for in file order, so the next
+    // one is most often the one after it, found without touching the table. Like the
+    // rest of the document, for one thread at a time.
+    mutable size_t m_lastFound = 0;
 };
 
 } // namespace tavrin::settings

@@ -12,54 +12,76 @@ bool SettingsSaver::save(SaveKind kind, const IniFileObject& edited, IniFileObje
     else
         inForce.CopyOptionsFrom(edited);
     IniFileWriter writer(m_profile, adapters);
-    bool wrote = false;
     const bool saved =
         saveFile(kind, file, [&](PrivateProfile&, const std::string& f, bool commonOnly) {
-            wrote = true;
-            return writer.WriteIniFile(commonOnly, inForce, f);
+            return writer.PutIniFile(commonOnly, inForce, f);
         });
     // A save stopped before the settings were written stops here too; once they were
     // written, successfully or not, the commands are saved as well.
-    if (wrote && commands != nullptr)
+    if (m_reachedWrite && commands != nullptr)
         commands->save();
     return saved;
 }
 
 bool SettingsSaver::saveFile(SaveKind kind, const std::string& file, const WriteStep& write) {
+    m_reachedWrite = false;
     const std::string backup = file + kBackupSuffix;
 
-    // Keep the present file as the previous generation. An empty file holds no
-    // settings and would only push a useful backup out.
+    // Where the save goes, and whether it may: nothing is touched before this.
+    const SaveTarget target = saveTargetFor(m_fs, file);
+    if (target.error == SaveRefusal::UnsafeLink) {
+        m_messages.show(unsafeLinkMessage(file));
+        return false;
+    }
+    if (target.error) {
+        m_messages.show(kMessageWriteFailed);
+        return false;
+    }
     std::string previous;
-    bool haveBackup = false;
-    const FileStatus status = m_fs.status(file);
     if (std::error_code ec = m_fs.readFile(file, previous)) {
         if (ec != std::errc::no_such_file_or_directory) {
             m_messages.show(kMessageBackupFailed);
             return false;
         }
-    } else if (!previous.empty()) {
-        // The backup holds the same settings, so it is as private as the file.
-        const auto permissions =
-            status.exists ? std::optional<unsigned>(status.permissions) : std::nullopt;
-        if (replaceFileDurably(m_fs, backup, previous, permissions)) {
-            m_messages.show(kMessageBackupFailed);
-            return false;
-        }
-        haveBackup = true;
+        previous.clear();
     }
-
-    if (kind == SaveKind::Full) {
-        if (status.mustNotReplace()) {
+    const FileStatus& status = target.status;
+    if (status.mustNotReplace()) {
+        // A full save of the Windows version stopped at deleting the file; an
+        // options-only save failed at writing it, and the commands were still saved.
+        if (kind == SaveKind::OptionsOnly) {
+            m_reachedWrite = true;
+            m_messages.show(kMessageWriteFailed);
+        } else {
             m_messages.show(kMessageFileInUse);
-            return false;
         }
-        // A full save builds the file from nothing; the old one stays until the new
-        // one is complete on disk.
-        m_profile.beginNewFile(file);
+        return false;
     }
 
-    const bool written = write(m_profile, file, kind == SaveKind::OptionsOnly);
+    // A full save builds the file from nothing; the old one stays until the new one
+    // is complete on disk. A model the file cannot hold is refused here.
+    if (kind == SaveKind::Full)
+        m_profile.beginNewFile(file);
+    if (!write(m_profile, file, kind == SaveKind::OptionsOnly)) {
+        m_profile.discard(file);
+        m_reachedWrite = true;
+        m_messages.show(kMessageWriteFailed);
+        return false;
+    }
+
+    // Keep the present file as the previous generation, as private and as owned as
+    // the file itself. An empty file holds no settings and would only push a useful
+    // backup out.
+    const bool haveBackup = !previous.empty();
+    if (haveBackup && replaceFileDurably(m_fs, backup, previous,
+                                         FileOwner{status.uid, status.gid, status.permissions})) {
+        m_profile.discard(file);
+        m_messages.show(kMessageBackupFailed);
+        return false;
+    }
+
+    m_reachedWrite = true;
+    const bool written = m_profile.flush(file);
     m_profile.discard(file);
     if (written)
         return true;
@@ -70,7 +92,7 @@ bool SettingsSaver::saveFile(SaveKind kind, const std::string& file, const Write
         // place; this covers a failure after the replacement (flushing the folder).
         std::string current;
         if (m_fs.readFile(file, current) || current != previous)
-            replaceFileDurably(m_fs, file, previous);
+            saveFileDurably(m_fs, file, previous);
     }
     return false;
 }

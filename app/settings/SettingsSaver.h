@@ -1,7 +1,10 @@
 // Saving the settings file: a full save (options and filters) or an options-only
 // save, with the previous file kept as "<file>.autobak". At every moment the file
 // on disk is either the old one or the new one in full: the new text goes to a
-// temporary file that is flushed and then renamed over the old one.
+// temporary file that is flushed and then renamed over the old one. The file keeps
+// its owner, group and mode; a symbolic link stays one and its target is replaced.
+// Everything that can refuse a save is checked before the backup is touched, so a
+// refused save leaves both files as they were.
 #pragma once
 
 #include "AdapterList.h"
@@ -29,7 +32,8 @@ enum class SaveKind { Full, OptionsOnly };
 class SettingsSaver final {
 public:
     // Writes the settings into the file through the profile (commonOnly: the common
-    // section only) and flushes it; false when any write failed.
+    // section only) without flushing; false when any write was refused. The saver
+    // flushes once the backup is made.
     using WriteStep =
         std::function<bool(PrivateProfile& profile, const std::string& file, bool commonOnly)>;
 
@@ -48,6 +52,9 @@ public:
     bool saveFile(SaveKind kind, const std::string& file, const WriteStep& write);
 
 private:
+    // Whether the last saveFile went as far as writing the settings (the write was
+    // refused or tried), after which the commands are saved too.
+    bool m_reachedWrite = false;
     FileSystem& m_fs;
     PrivateProfile& m_profile;
     Messages& m_messages;

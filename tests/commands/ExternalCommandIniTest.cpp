@@ -1,7 +1,9 @@
 #include "ExternalCommandIni.h"
+#include "FileSystem.h"
 #include "PosixFileSystem.h"
 #include "RecordingMessages.h"
 #include "TempFolder.h"
+#include "TextEncoding.h"
 
 #include <gtest/gtest.h>
 
@@ -88,6 +90,42 @@ TEST(ExternalCommandIni, AHeaderOnlyFileIsAnEmptyListAndAWindowsFileIsConverted)
     EXPECT_EQ(store.ini.records()[0].name, "ping[接続](&P)");
     EXPECT_EQ(store.ini.save(), 1);
     EXPECT_EQ(readBytes(path), "[External Command1]\n1,0,1,ping[接続](&P),ping %RemoteAddr%\n");
+}
+
+TEST(ExternalCommandIni, AStrayByteCostsOnlyItsOwnLine) {
+    TempFolder dir;
+    const std::string path = dir.file("ExternalCommand.ini");
+    // UTF-8 with one command in Latin-1 ("café" and "é" before a comma).
+    const std::string stray = "1,0,2,caf\xE9,echo caf\xE9";
+    const std::string file = "[External Command1]\n1,0,1,ping[接続](&P),ping %RemoteAddr%\n" +
+                             stray + "\n0,0,1,夜間の確認,ss -tuan\n";
+    writeBytes(path, file);
+    Store store(path);
+    EXPECT_EQ(store.ini.load(), 1);
+    EXPECT_EQ(store.messages.texts(),
+              (std::vector<std::string>{tavrin::settings::mixedEncodingMessage(path, 3)}));
+    EXPECT_EQ(store.ini.records(),
+              (std::vector<ExternalCommand>{{1, 0, "ping[接続](&P)", "ping %RemoteAddr%", 1},
+                                            {1, 0, "caf?", "echo caf?", 2},
+                                            {0, 0, "夜間の確認", "ss -tuan", 1}}));
+
+    // Saving without touching that command leaves its bytes as they were.
+    EXPECT_EQ(store.ini.save(), 1);
+    EXPECT_EQ(readBytes(path), file);
+    ASSERT_TRUE(store.ini.remove(0));
+    ASSERT_TRUE(store.ini.add({1, 0, "新規", "echo new", 1}));
+    EXPECT_EQ(store.ini.save(), 1);
+    EXPECT_EQ(readBytes(path), "[External Command1]\n" + stray +
+                                   "\n0,0,1,夜間の確認,ss -tuan\n1,0,1,新規,echo new\n");
+
+    // Once the user changed it, it is written as it is now.
+    ASSERT_TRUE(store.ini.replace(0, {1, 0, "café", "echo café", 2}));
+    EXPECT_EQ(store.ini.save(), 1);
+    EXPECT_EQ(readBytes(path), "[External Command1]\n1,0,2,café,echo café\n"
+                               "0,0,1,夜間の確認,ss -tuan\n1,0,1,新規,echo new\n");
+    Store again(path);
+    EXPECT_EQ(again.ini.load(), 1);
+    EXPECT_TRUE(again.messages.texts().empty());
 }
 
 TEST(ExternalCommandIni, EditsKeepOrderAndRefuseWhatWouldBreakTheFile) {
@@ -184,4 +222,42 @@ TEST(ExternalCommandIni, AFileThatCannotBeReadIsNeverOverwritten) {
     struct stat st {};
     ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+TEST(ExternalCommandIni, SavesThroughAPrivateLinkAndRefusesAnOpenOne) {
+    TempFolder dir;
+    ASSERT_EQ(::mkdir(dir.file("conf").c_str(), 0700), 0);
+    const std::string target = dir.file("conf/ExternalCommand.ini");
+    const std::string old = "[External Command1]\n1,0,1,old,echo old\n";
+    writeBytes(target, old);
+    ASSERT_EQ(::chmod(target.c_str(), 0600), 0);
+
+    const std::string link = dir.file("ExternalCommand.ini");
+    ASSERT_EQ(::symlink("conf/ExternalCommand.ini", link.c_str()), 0);
+    Store store(link);
+    ASSERT_EQ(store.ini.load(), 1);
+    ASSERT_TRUE(store.ini.add({1, 0, "new", "echo new", 1}));
+    EXPECT_EQ(store.ini.save(), 1);
+    struct stat st {};
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(readBytes(target), old + "1,0,1,new,echo new\n");
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    // The same link in a folder that anyone may write: another user could point it
+    // at any file, so nothing is written.
+    ASSERT_EQ(::mkdir(dir.file("open").c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(dir.file("open").c_str(), 0777), 0);
+    const std::string openLink = dir.file("open/ExternalCommand.ini");
+    ASSERT_EQ(::symlink(target.c_str(), openLink.c_str()), 0);
+    Store open(openLink);
+    ASSERT_EQ(open.ini.load(), 1);
+    ASSERT_TRUE(open.ini.remove(0));
+    EXPECT_EQ(open.ini.save(), 0);
+    EXPECT_EQ(open.messages.texts(),
+              (std::vector<std::string>{tavrin::settings::unsafeLinkMessage(openLink)}));
+    EXPECT_EQ(readBytes(target), old + "1,0,1,new,echo new\n");
+    ASSERT_EQ(::lstat(openLink.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
 }

@@ -105,6 +105,58 @@ TEST(PlainText, PrefixNeverEndsInsideACharacter) {
     EXPECT_EQ(utf8Prefix("ab" + stray, 6), ("ab" + stray).substr(0, 6));
 }
 
+TEST(PlainText, WidthCountsAsTheWindowsVersionCountedBytes) {
+    struct Case {
+        std::string_view text;
+        size_t width;
+    };
+    const Case cases[] = {
+        {"", 0},
+        {"abc 123", 7},
+        {"漢字", 4},
+        {"ひらがな", 8},
+        {"ｱｲｳ", 3},              // half-width katakana count 1
+        {"\xEF\xBD\xA1", 1},     // U+FF61, the first of them
+        {"\xEF\xBE\x9F", 1},     // U+FF9F, the last
+        {"\xEF\xBD\xA0", 2},     // U+FF60, just before: full width
+        {"\xEF\xBE\xA0", 2},     // U+FFA0, just after
+        {"Ａ", 2},               // a full-width letter
+        {"é", 2},                // not ASCII: every other character counts 2
+        {"\xF0\x9F\x98\x80", 2}, // four bytes, still one character
+        {"\x80\xFF", 4},         // stray bytes count 2 each
+        {"ｳｪﾌﾞ閲覧 1", 10},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(legacyTextWidth(c.text), c.width) << c.text;
+}
+
+TEST(PlainText, WidthPrefixStopsBeforeACharacterThatDoesNotFit) {
+    struct Case {
+        std::string_view text;
+        size_t maxWidth;
+        std::string_view prefix;
+    };
+    const Case cases[] = {
+        {"abc", 10, "abc"},  {"abc", 3, "abc"},       {"abc", 2, "ab"},
+        {"漢字", 4, "漢字"}, {"漢字", 3, "漢"}, // the second kanji would need one column more
+        {"漢字", 1, ""},     {"aｱ漢", 2, "aｱ"},       {"aｱ漢", 3, "aｱ"},
+        {"aｱ漢", 4, "aｱ漢"}, {"\x80\x80", 3, "\x80"}, {"abc", 0, ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(legacyTextPrefix(c.text, c.maxWidth), c.prefix) << c.text << " " << c.maxWidth;
+
+    // The limits of the settings: 50 kanji fill a name of 100, 127 half-width
+    // katakana a comment of 127.
+    std::string kanji;
+    for (int i = 0; i < 60; ++i)
+        kanji += "漢";
+    EXPECT_EQ(legacyTextPrefix(kanji, 100), kanji.substr(0, 150));
+    std::string katakana;
+    for (int i = 0; i < 130; ++i)
+        katakana += "ｶ";
+    EXPECT_EQ(legacyTextPrefix(katakana, 127), katakana.substr(0, 127 * 3));
+}
+
 TEST(PlainText, AddressesAreWrittenInTheirStoredByteOrder) {
     EXPECT_EQ(dottedAddress(htonl(0xC0A80002)), "192.168.0.2");
     EXPECT_EQ(dottedAddress(0), "0.0.0.0");

@@ -354,36 +354,53 @@ TEST(PacketFilterProcessPorts, CountsPastThePortsOrTheTableAreCut) {
     EXPECT_EQ(f.processPorts[255], 10255);
 }
 
-TEST(FilterText, NameAndCommentKeepTheirByteLimitsWholeCharacters) {
-    PacketFilter f;
-    f.comment = std::string(200, 'c');
-    EXPECT_EQ(f.comment.size(), 127u);
+std::string repeated(std::string_view piece, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i)
+        out += piece;
+    return out;
+}
 
-    // 43 three-byte characters are 129 bytes; 42 of them (126 bytes) fit.
-    std::string japanese;
-    for (int i = 0; i < 43; ++i)
-        japanese += "あ";
-    f.comment = japanese;
-    EXPECT_EQ(f.comment.size(), 126u);
-    EXPECT_EQ(f.comment.str(), japanese.substr(0, 126));
+TEST(FilterText, NameAndCommentHoldWhatTheWindowsVersionHeld) {
+    // Limits count 1 for ASCII and half-width katakana and 2 for other characters,
+    // as the Windows version counted its bytes; nothing is cut inside a character.
+    struct Case {
+        const char* what;
+        std::string given;
+        std::string nameKept;
+        std::string commentKept;
+    };
+    const Case cases[] = {
+        {"ASCII at and past the limits", std::string(200, 'c'), std::string(100, 'c'),
+         std::string(127, 'c')},
+        {"50 kanji fill a name", repeated("漢", 50), repeated("漢", 50), repeated("漢", 50)},
+        {"kanji past the limits", repeated("漢", 70), repeated("漢", 50), repeated("漢", 63)},
+        {"127 half-width katakana fill a comment", repeated("ｶ", 127), repeated("ｶ", 100),
+         repeated("ｶ", 127)},
+        {"mixed: a kanji needing the last column alone goes", "ｱ" + repeated("漢", 70),
+         "ｱ" + repeated("漢", 49), "ｱ" + repeated("漢", 63)},
+        {"a four-byte character counts 2", std::string(98, 'x') + "😀😀", std::string(98, 'x') + "😀",
+         std::string(98, 'x') + "😀😀"},
+        {"a NUL ends the text", std::string("ab\0cd", 5), "ab", "ab"},
+        {"stray bytes count 2 each", std::string(200, '\x80'), std::string(50, '\x80'),
+         std::string(63, '\x80')},
+    };
+    for (const Case& c : cases) {
+        PacketFilter f;
+        f.filterName = c.given;
+        f.comment = c.given;
+        EXPECT_EQ(f.filterName.str(), c.nameKept) << c.what;
+        EXPECT_EQ(f.comment.str(), c.commentKept) << c.what;
+    }
+}
 
-    // 34 three-byte characters are 102 bytes; the name keeps 33 (99 bytes).
-    f.filterName = japanese.substr(0, 102);
-    EXPECT_EQ(f.filterName.size(), 99u);
-    f.filterName = std::string(100, 'n');
-    EXPECT_EQ(f.filterName.size(), 100u);
-
-    // A four-byte character across the limit goes as a whole.
-    f.filterName = std::string(98, 'x') + "😀";
-    EXPECT_EQ(f.filterName.str(), std::string(98, 'x'));
-
-    // A NUL ends the text, as in a fixed character buffer.
-    f.comment = std::string("ab\0cd", 5);
-    EXPECT_EQ(f.comment, "ab");
-
-    // Bytes that are not UTF-8 are cut at the limit.
-    f.comment = std::string(200, '\x80');
-    EXPECT_EQ(f.comment.size(), 127u);
+TEST(FilterText, AssigningSaysWhetherTheTextWasCut) {
+    BoundedText<4> text;
+    EXPECT_TRUE(text.assign("漢字"));
+    EXPECT_FALSE(text.assign("漢字a"));
+    EXPECT_EQ(text, "漢字");
+    EXPECT_FALSE(text.assign(std::string_view("a\0b", 3)));
+    EXPECT_EQ(text, "a");
 }
 
 } // namespace

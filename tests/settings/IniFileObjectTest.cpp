@@ -164,8 +164,13 @@ TEST(IniFileObject, OptionSettersKeepTheirRules) {
     EXPECT_EQ(m.GetMessageFlag(1), 1);
     EXPECT_EQ(m.GetMessageFlag(2), 0);
 
+    // 63 as the Windows version counted: a kanji takes 2, a half-width katakana 1.
     m.SetCommonSectionName(std::string(60, 'a') + "日本");
     EXPECT_EQ(m.GetCommonSectionName(), std::string(60, 'a') + "日");
+    m.SetCommonSectionName(std::string(59, 'a') + "日本語");
+    EXPECT_EQ(m.GetCommonSectionName(), std::string(59, 'a') + "日本");
+    m.SetCommonSectionName(std::string(60, 'a') + "ｱｲｳｴ");
+    EXPECT_EQ(m.GetCommonSectionName(), std::string(60, 'a') + "ｱｲｳ");
 }
 
 TEST(IniFileObject, LocalAddressesFollowTheirAdapters) {

@@ -2,9 +2,11 @@
 #include "SettingsTestSupport.h"
 #include "TempFolder.h"
 #include "TestPaths.h"
+#include "TextEncoding.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 using namespace tavrin;
@@ -182,6 +184,127 @@ TEST(IniFileReader, ReadsAWindowsFileInCp932) {
     EXPECT_EQ(r.model.PacketFilterAt(0)->direction, kDirectionUp);
 }
 
+std::string nameCutMessage(const std::string& name) {
+    return "フィルタ名が半角100文字（全角50文字）を超えています。フィルタ「" + name +
+           "」は名前の最初の半角100文字分だけを読み込みました。";
+}
+
+std::string commentCutMessage(const std::string& name) {
+    return "コメントが半角127文字（全角63文字）を超えています。フィルタ「" + name +
+           "」はコメントの最初の半角127文字分だけを読み込みました。";
+}
+
+TEST(IniFileReader, AWindowsFileKeepsNamesAndCommentsWithinTheLimitsItHad) {
+    // The Windows version counted bytes of CP932: 1 for ASCII and half-width
+    // katakana, 2 for a kanji. Texts it wrote read back whole; longer ones (a hand
+    // edit) are cut there, never inside a character, and named in a message.
+    struct Case {
+        const char* what;
+        std::string name;
+        std::string comment;
+        std::string nameKept;
+        std::string commentKept;
+        bool nameCut;
+        bool commentCut;
+    };
+    const std::string x99(99, 'x');
+    const Case cases[] = {
+        {"kanji at the limits", repeated("漢", 50), repeated("字", 63), repeated("漢", 50),
+         repeated("字", 63), false, false},
+        {"kanji past the limits", repeated("漢", 51), repeated("字", 64), repeated("漢", 50),
+         repeated("字", 63), true, true},
+        {"half-width katakana at the limits", repeated("ｶ", 100), repeated("ｷ", 127),
+         repeated("ｶ", 100), repeated("ｷ", 127), false, false},
+        {"half-width katakana past the limits", repeated("ｶ", 101), repeated("ｷ", 128),
+         repeated("ｶ", 100), repeated("ｷ", 127), true, true},
+        {"mixed at the limits", "ab" + repeated("漢", 49), "ｱ" + repeated("字", 63),
+         "ab" + repeated("漢", 49), "ｱ" + repeated("字", 63), false, false},
+        {"mixed: the kanji needing the last column alone goes", x99 + "漢",
+         "ｱｲ" + repeated("字", 63), x99, "ｱｲ" + repeated("字", 62), true, true},
+    };
+    std::string text = "[Common Settings]\nAUTO_SAVE=FALSE\n";
+    int n = 0;
+    for (const Case& c : cases) {
+        text += "[PacketFilter" + std::to_string(++n) + "]\nFILTER_NAME=" + c.name +
+                "\nCOMMENT=" + c.comment + "\n";
+    }
+    text += "[DynamicFilter1]\nFILTER_NAME=" + repeated("夜", 51) +
+            "\nCOMMENT=" + repeated("間", 64) + "\n";
+    TempFolder dir;
+    writeBytes(dir.file("Setting.ini"), toWindowsFile(text));
+
+    const auto adapters = sampleAdapters();
+    const ReadResult r = readSettings(dir.file("Setting.ini"), *adapters);
+    ASSERT_TRUE(r.ok);
+    ASSERT_EQ(r.model.PacketFilterCount(), static_cast<int>(std::size(cases)));
+    std::vector<std::string> expected;
+    n = 0;
+    for (const Case& c : cases) {
+        const PacketFilter& f = *r.model.PacketFilterAt(n++);
+        EXPECT_EQ(f.filterName.str(), c.nameKept) << c.what;
+        EXPECT_EQ(f.comment.str(), c.commentKept) << c.what;
+        if (c.nameCut)
+            expected.push_back(nameCutMessage(c.nameKept));
+        if (c.commentCut)
+            expected.push_back(commentCutMessage(c.nameKept));
+    }
+    ASSERT_EQ(r.model.DynamicFilterCount(), 1);
+    EXPECT_EQ(r.model.DynamicFilterAt(0)->filterName.str(), repeated("夜", 50));
+    EXPECT_EQ(r.model.DynamicFilterAt(0)->comment.str(), repeated("間", 63));
+    expected.push_back(nameCutMessage(repeated("夜", 50)));
+    expected.push_back(commentCutMessage(repeated("夜", 50)));
+    EXPECT_EQ(r.messages, expected);
+
+    // What was read is written as it is and reads back without a message.
+    ASSERT_TRUE(writeSettings(r.model, dir.file("Setting.ini"), *adapters));
+    const ReadResult again = readSettings(dir.file("Setting.ini"), *adapters);
+    EXPECT_TRUE(again.messages.empty());
+    EXPECT_EQ(again.model.PacketFilterAt(0)->filterName.str(), repeated("漢", 50));
+    EXPECT_EQ(again.model.PacketFilterAt(2)->comment.str(), repeated("ｷ", 127));
+}
+
+TEST(IniFileReader, AUtf8FileWithOneStrayByteKeepsItsJapaneseTexts) {
+    // One Latin-1 "é" in a comment of a file the program wrote: the other lines
+    // stay UTF-8, that line is read as CP932, and the user is told where it is.
+    TempFolder dir;
+    const std::string file = dir.file("Setting.ini");
+    const std::string stray = "COMMENT=caf\xE9s au lait";
+    writeBytes(file, "[Common Settings]\nAUTO_SAVE=FALSE\n\n"
+                     "[PacketFilter1]\nFILTER_NAME=許可\nCOMMENT=社内サーバー\n\n"
+                     "[PacketFilter2]\nFILTER_NAME=夜間\n" +
+                         stray + "\nAPPNAME=ブラウザ\n");
+    const auto adapters = sampleAdapters();
+    const ReadResult r = readSettings(file, *adapters);
+    ASSERT_TRUE(r.ok);
+    ASSERT_EQ(r.model.PacketFilterCount(), 2);
+    EXPECT_EQ(r.model.PacketFilterAt(0)->filterName, "許可");
+    EXPECT_EQ(r.model.PacketFilterAt(0)->comment, "社内サーバー");
+    EXPECT_EQ(r.model.PacketFilterAt(1)->filterName, "夜間");
+    EXPECT_EQ(r.model.PacketFilterAt(1)->appName, "ブラウザ");
+    EXPECT_EQ(r.model.PacketFilterAt(1)->comment, "caf駸 au lait");
+    EXPECT_EQ(r.messages, (std::vector<std::string>{mixedEncodingMessage(file, 10)}));
+
+    // Reading wrote nothing; an options-only save leaves that line as it was, so
+    // the user can still mend it by hand; a full save writes what the model holds.
+    IniFileObject changed = r.model;
+    changed.SetAutoSave(1);
+    ASSERT_TRUE(writeSettings(changed, file, *adapters, true));
+    const std::string afterOptions = readBytes(file);
+    EXPECT_NE(afterOptions.find("AUTO_SAVE=TRUE\n"), std::string::npos);
+    EXPECT_NE(afterOptions.find("\n" + stray + "\n"), std::string::npos);
+    EXPECT_NE(afterOptions.find("FILTER_NAME=許可\n"), std::string::npos);
+    const size_t strayLine =
+        std::count(afterOptions.begin(), afterOptions.begin() + afterOptions.find(stray), '\n') + 1;
+    EXPECT_EQ(readSettings(file, *adapters).messages,
+              (std::vector<std::string>{mixedEncodingMessage(file, strayLine)}));
+
+    ASSERT_TRUE(writeSettings(changed, file, *adapters));
+    const ReadResult full = readSettings(file, *adapters);
+    EXPECT_TRUE(full.messages.empty());
+    EXPECT_EQ(full.model.PacketFilterAt(1)->comment, "caf駸 au lait");
+    EXPECT_EQ(full.model.PacketFilterAt(0)->filterName, "許可");
+}
+
 TEST(IniFileReader, FailsQuietlyWithoutAFileOrSections) {
     const auto adapters = sampleAdapters();
     TempFolder dir;
@@ -274,7 +397,8 @@ TEST(IniFileReader, AFilterKeepsTheNameOfAnAdapterThatIsNotThere) {
     EXPECT_EQ(r.model.PacketFilterAt(0)->adapterName, "wg0");
     // A lone CR reads as a blank, so that the text can be written back.
     EXPECT_EQ(r.model.PacketFilterAt(0)->comment, "lone CR");
-    EXPECT_EQ(r.model.PacketFilterAt(1)->adapterIndex, 77);
+    // A legacy index that names no interface leaves the filter without an adapter.
+    EXPECT_EQ(r.model.PacketFilterAt(1)->adapterIndex, -1);
     EXPECT_EQ(r.model.PacketFilterAt(1)->adapterName, "");
 
     ASSERT_TRUE(writeSettings(r.model, dir.file("out.ini"), *adapters));
@@ -304,8 +428,8 @@ public:
         return m_real.readFile(path, bytes);
     }
     std::error_code writeNewFile(const std::string& path, std::string_view bytes,
-                                 std::optional<unsigned> permissions) override {
-        return m_real.writeNewFile(path, bytes, permissions);
+                                 std::optional<FileOwner> owner) override {
+        return m_real.writeNewFile(path, bytes, owner);
     }
     std::error_code rename(const std::string& from, const std::string& to) override {
         return m_real.rename(from, to);
@@ -315,6 +439,13 @@ public:
         return m_real.syncDirectory(directory);
     }
     FileStatus status(const std::string& path) override { return m_real.status(path); }
+    FileStatus linkStatus(const std::string& path) override { return m_real.linkStatus(path); }
+    std::error_code readLink(const std::string& path, std::string& target) override {
+        return m_real.readLink(path, target);
+    }
+    std::optional<std::vector<unsigned>> groupMembers(unsigned gid) override {
+        return m_real.groupMembers(gid);
+    }
 
     int reads = 0;
 

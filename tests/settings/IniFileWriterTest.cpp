@@ -275,8 +275,8 @@ private:
         f.doBand = num(0, 1);
         f.bandwidth = num(INT32_MIN, INT32_MAX);
         f.minimumPacketSize = num(-1, 1600);
-        f.filterName = text(CommonFilter::kMaxFilterNameBytes, false);
-        f.comment = text(CommonFilter::kMaxCommentBytes, true);
+        f.filterName = text(CommonFilter::kMaxFilterNameWidth, false);
+        f.comment = text(CommonFilter::kMaxCommentWidth, true);
         f.bandwidthSamples = {1, 2, 3};
         f.averageBandwidth = 2;
     }

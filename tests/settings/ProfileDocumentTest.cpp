@@ -155,3 +155,41 @@ TEST(ProfileDocument, HandlesOddLayouts) {
     EXPECT_TRUE(ProfileDocument::parse("").empty());
     EXPECT_EQ(ProfileDocument::parse("\n\n").serialize(), "\n\n");
 }
+
+TEST(ProfileDocument, LinesThatWereNotUtf8KeepTheirBytesUntilReplaced) {
+    // A file read line by line: its second, fourth and fifth lines were CP932.
+    DecodedText decoded = decodeFileText("[S]\n"
+                                         "A=\x83\x74\x83\x42\n"
+                                         "B=ok\n"
+                                         "[\x8A\xBF]\n"
+                                         "C=\xFF\n"
+                                         "D=日本\n");
+    ASSERT_EQ(decoded.firstUncleanLine, 2u);
+    ProfileDocument doc = ProfileDocument::parse(std::move(decoded));
+    // Reading sees the converted text.
+    EXPECT_EQ(doc.sectionLines("S"), (std::vector<std::string>{"A=フィ", "B=ok"}));
+    EXPECT_EQ(doc.sectionLines("漢"), (std::vector<std::string>{"C=?", "D=日本"}));
+    EXPECT_EQ(doc.serialize(), "[S]\nA=\x83\x74\x83\x42\nB=ok\n[\x8A\xBF]\nC=\xFF\nD=日本\n");
+
+    ASSERT_TRUE(doc.writeString("S", "B", "new"));
+    ASSERT_TRUE(doc.writeString("漢", "C", "直した"));
+    EXPECT_EQ(doc.serialize(), "[S]\nA=\x83\x74\x83\x42\nB=new\n[\x8A\xBF]\nC=直した\nD=日本\n");
+}
+
+TEST(ProfileDocument, FindsEachOfManySectionsByName) {
+    std::string text;
+    for (int i = 0; i < 5000; ++i)
+        text += "[Section" + std::to_string(i) + "]\nK=" + std::to_string(i) + "\n";
+    ProfileDocument doc = ProfileDocument::parse(text);
+    for (int i : {0, 1, 2499, 4999})
+        EXPECT_EQ(doc.sectionLines("Section" + std::to_string(i)),
+                  (std::vector<std::string>{"K=" + std::to_string(i)}));
+    EXPECT_TRUE(doc.sectionLines("Section5000").empty());
+    // Sections added by writes are found as well, and a copy finds them too.
+    for (int i = 5000; i < 5100; ++i)
+        ASSERT_TRUE(doc.writeString("Section" + std::to_string(i), "K", "w"));
+    const ProfileDocument copy = doc;
+    EXPECT_EQ(copy.sectionLines("Section5099"), (std::vector<std::string>{"K=w"}));
+    EXPECT_EQ(copy.sectionLines("Section17"), (std::vector<std::string>{"K=17"}));
+    EXPECT_EQ(copy.sectionNameList().size(), 5100u);
+}

@@ -22,7 +22,8 @@ struct Entry {
     std::string value;
 };
 
-// Writes the entries (only those of "Common Settings" for an options-only save).
+// Writes the entries (only those of "Common Settings" for an options-only save); the
+// saver flushes them.
 inline settings::SettingsSaver::WriteStep writeEntries(std::vector<Entry> entries) {
     return [entries](settings::PrivateProfile& profile, const std::string& file, bool commonOnly) {
         bool ok = true;
@@ -31,7 +32,7 @@ inline settings::SettingsSaver::WriteStep writeEntries(std::vector<Entry> entrie
                 continue;
             ok = profile.writeString(e.section, e.key, e.value, file) && ok;
         }
-        return profile.flush(file) && ok;
+        return ok;
     };
 }
 
@@ -63,14 +64,14 @@ public:
         return m_real.readFile(path, bytes);
     }
     std::error_code writeNewFile(const std::string& path, std::string_view bytes,
-                                 std::optional<unsigned> permissions) override {
+                                 std::optional<settings::FileOwner> owner) override {
         if (m_left == 0) {
-            m_real.writeNewFile(path, bytes.substr(0, bytes.size() / 2), permissions);
+            m_real.writeNewFile(path, bytes.substr(0, bytes.size() / 2), owner);
             std::raise(SIGKILL);
         }
         --m_left;
         tick();
-        return m_real.writeNewFile(path, bytes, permissions);
+        return m_real.writeNewFile(path, bytes, owner);
     }
     std::error_code rename(const std::string& from, const std::string& to) override {
         tick();
@@ -87,6 +88,18 @@ public:
     settings::FileStatus status(const std::string& path) override {
         tick();
         return m_real.status(path);
+    }
+    settings::FileStatus linkStatus(const std::string& path) override {
+        tick();
+        return m_real.linkStatus(path);
+    }
+    std::error_code readLink(const std::string& path, std::string& target) override {
+        tick();
+        return m_real.readLink(path, target);
+    }
+    std::optional<std::vector<unsigned>> groupMembers(unsigned gid) override {
+        tick();
+        return m_real.groupMembers(gid);
     }
 
 private:

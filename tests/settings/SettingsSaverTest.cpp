@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -105,18 +107,140 @@ TEST(SettingsSaver, AProtectedFileIsReportedAndKept) {
     EXPECT_EQ(readBytes(file), kOld);
 }
 
-TEST(SettingsSaver, AFailedWriteShowsTheMessageAndKeepsTheOldFile) {
+TEST(SettingsSaver, ARefusedSaveLeavesTheFileAndTheBackupAsTheyWere) {
+    // Every check that can refuse a save runs before the backup is touched: the
+    // previous generation is still there, byte for byte.
+    struct Case {
+        const char* what;
+        SaveKind kind;
+        std::vector<Entry> entries;
+        // Makes the refusing state in the folder; returns the path to save through.
+        std::function<std::string(const TempFolder&)> prepare;
+        std::string message;
+    };
+    const auto plain = [](const TempFolder& dir) { return dir.file("Setting.ini"); };
+    const auto protectedFile = [](const TempFolder& dir) {
+        EXPECT_EQ(::chmod(dir.file("Setting.ini").c_str(), 0444), 0);
+        return dir.file("Setting.ini");
+    };
+    // A link in a folder anyone may write: another user could point it anywhere.
+    const auto linkInOpenFolder = [](const TempFolder& dir) {
+        EXPECT_EQ(::mkdir(dir.file("open").c_str(), 0777), 0);
+        EXPECT_EQ(::chmod(dir.file("open").c_str(), 0777), 0);
+        EXPECT_EQ(::symlink(dir.file("Setting.ini").c_str(), dir.file("open/Setting.ini").c_str()),
+                  0);
+        return dir.file("open/Setting.ini");
+    };
+    // A private link to a file in a folder anyone may write.
+    const auto targetInOpenFolder = [](const TempFolder& dir) {
+        EXPECT_EQ(::mkdir(dir.file("open").c_str(), 0777), 0);
+        EXPECT_EQ(::chmod(dir.file("open").c_str(), 0777), 0);
+        EXPECT_EQ(::rename(dir.file("Setting.ini").c_str(), dir.file("open/Setting.ini").c_str()),
+                  0);
+        EXPECT_EQ(::mkdir(dir.file("mine").c_str(), 0755), 0);
+        EXPECT_EQ(::symlink("../open/Setting.ini", dir.file("mine/Setting.ini").c_str()), 0);
+        return dir.file("mine/Setting.ini");
+    };
+    const std::vector<Entry> badKey = {{"Common Settings", "NOICON", "TRUE"},
+                                       {"Common Settings", "BAD=KEY", "1"}};
+    const Case cases[] = {
+        {"full save of a protected file", SaveKind::Full, kNew, protectedFile, kMessageFileInUse},
+        {"options-only save of a protected file", SaveKind::OptionsOnly, kNew, protectedFile,
+         kMessageWriteFailed},
+        {"full save of a key the file cannot hold", SaveKind::Full, badKey, plain,
+         kMessageWriteFailed},
+        {"options-only save of a key the file cannot hold", SaveKind::OptionsOnly, badKey, plain,
+         kMessageWriteFailed},
+        {"full save through a link in an open folder", SaveKind::Full, kNew, linkInOpenFolder,
+         "open/Setting.ini"},
+        {"options-only save through a link in an open folder", SaveKind::OptionsOnly, kNew,
+         linkInOpenFolder, "open/Setting.ini"},
+        {"full save through a link to an open folder", SaveKind::Full, kNew, targetInOpenFolder,
+         "mine/Setting.ini"},
+    };
+    for (const Case& c : cases) {
+        TempFolder dir;
+        writeBytes(dir.file("Setting.ini"), kOld);
+        const std::string file = c.prepare(dir);
+        // The backup sits beside the name the save was given.
+        writeBytes(file + ".autobak", kOlder);
+        const SaveRun run = saveEntries(c.kind, file, c.entries);
+        EXPECT_FALSE(run.ok) << c.what;
+        // The link refusals name the file they were asked to save.
+        const std::string message = c.message.find("Setting.ini") != std::string::npos
+                                        ? unsafeLinkMessage(dir.file(c.message))
+                                        : c.message;
+        EXPECT_EQ(run.messages, (std::vector<std::string>{message})) << c.what;
+        EXPECT_EQ(readBytes(file), kOld) << c.what;
+        EXPECT_EQ(readBytes(file + ".autobak"), kOlder) << c.what;
+        EXPECT_FALSE(fileExists(file + ".tmp")) << c.what;
+        EXPECT_FALSE(fileExists(file + ".autobak.tmp")) << c.what;
+    }
+}
+
+namespace {
+
+std::string linkText(const std::string& path) {
+    char buffer[4096];
+    const ssize_t n = ::readlink(path.c_str(), buffer, sizeof buffer);
+    return n < 0 ? std::string() : std::string(buffer, static_cast<size_t>(n));
+}
+
+unsigned modeOf(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+} // namespace
+
+TEST(SettingsSaver, ASymbolicLinkStaysALinkAndItsTargetIsSaved) {
+    // The settings kept elsewhere (a dotfiles folder), linked from the program's
+    // folder: relative links, and a link to a link.
+    for (SaveKind kind : {SaveKind::Full, SaveKind::OptionsOnly}) {
+        for (const bool chained : {false, true}) {
+            TempFolder dir;
+            ASSERT_EQ(::mkdir(dir.file("conf").c_str(), 0700), 0);
+            ASSERT_EQ(::mkdir(dir.file("app").c_str(), 0755), 0);
+            const std::string target = dir.file("conf/Setting.ini");
+            writeBytes(target, kOld);
+            ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+            const std::string link = dir.file("app/Setting.ini");
+            if (chained) {
+                ASSERT_EQ(::symlink("conf/Setting.ini", dir.file("conf-link").c_str()), 0);
+                ASSERT_EQ(::symlink("../conf-link", link.c_str()), 0);
+            } else {
+                ASSERT_EQ(::symlink("../conf/Setting.ini", link.c_str()), 0);
+            }
+
+            const SaveRun run = saveEntries(kind, link, kNew);
+            EXPECT_TRUE(run.ok);
+            EXPECT_TRUE(run.messages.empty());
+            EXPECT_EQ(linkText(link), chained ? "../conf-link" : "../conf/Setting.ini");
+            EXPECT_NE(readBytes(target).find("NOICON=TRUE"), std::string::npos);
+            EXPECT_EQ(modeOf(target), 0640u);
+            // The backup is the program's, beside the link, as private as the file.
+            EXPECT_EQ(readBytes(link + ".autobak"), kOld);
+            EXPECT_EQ(modeOf(link + ".autobak"), 0640u);
+            EXPECT_FALSE(fileExists(target + ".tmp"));
+            EXPECT_FALSE(fileExists(link + ".tmp"));
+        }
+    }
+
+    // A link whose file is not there yet gets it made where it points.
     TempFolder dir;
-    const std::string file = dir.file("Setting.ini");
-    writeBytes(file, kOld);
-    // A key the profile refuses makes the write step fail after other keys went in.
-    const SaveRun run =
-        saveEntries(SaveKind::Full, file,
-                    {{"Common Settings", "NOICON", "TRUE"}, {"Common Settings", "BAD=KEY", "1"}});
-    EXPECT_FALSE(run.ok);
-    EXPECT_EQ(run.messages, (std::vector<std::string>{kMessageWriteFailed}));
-    EXPECT_EQ(readBytes(file), kOld);
-    EXPECT_EQ(readBytes(file + ".autobak"), kOld);
+    ASSERT_EQ(::mkdir(dir.file("conf").c_str(), 0700), 0);
+    ASSERT_EQ(::symlink("conf/Setting.ini", dir.file("Setting.ini").c_str()), 0);
+    EXPECT_TRUE(saveEntries(SaveKind::Full, dir.file("Setting.ini"), kNew).ok);
+    EXPECT_EQ(linkText(dir.file("Setting.ini")), "conf/Setting.ini");
+    EXPECT_NE(readBytes(dir.file("conf/Setting.ini")).find("NOICON=TRUE"), std::string::npos);
+
+    // A loop of links is no file to save.
+    ASSERT_EQ(::symlink("loop-b", dir.file("loop-a").c_str()), 0);
+    ASSERT_EQ(::symlink("loop-a", dir.file("loop-b").c_str()), 0);
+    const SaveRun loop = saveEntries(SaveKind::Full, dir.file("loop-a"), kNew);
+    EXPECT_FALSE(loop.ok);
+    EXPECT_EQ(loop.messages, (std::vector<std::string>{kMessageWriteFailed}));
+    EXPECT_EQ(linkText(dir.file("loop-a")), "loop-b");
 }
 
 TEST(SettingsSaver, AFileThatCannotBeReadStopsTheSaveBeforeAnythingIsWritten) {
@@ -260,10 +384,12 @@ TEST(SettingsSaver, SavesTheEditedSettingsAndTheCommands) {
         IniFileObject unstorable;
         unstorable.AddPacketFilter(namedFilter("web"));
         unstorable.PacketFilterAt(0)->appName = text;
+        const std::string backup = readBytes(file + ".autobak");
         run = programSave(SaveKind::Full, unstorable, inForce, file, commandFile);
         EXPECT_FALSE(run.ok) << text;
         EXPECT_EQ(run.messages, (std::vector<std::string>{kMessageWriteFailed})) << text;
         EXPECT_EQ(readBytes(file), before) << text;
+        EXPECT_EQ(readBytes(file + ".autobak"), backup) << text;
     }
     tavrin::DynamicFilter dynamic;
     dynamic.runningProcessName = "x,y";

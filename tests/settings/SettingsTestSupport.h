@@ -12,8 +12,10 @@
 #include "RecordingMessages.h"
 
 #include <arpa/inet.h>
+#include <iconv.h>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <vector>
 
 namespace tavrin::test {
@@ -22,6 +24,37 @@ inline uint32_t ip(const char* dotted) {
     in_addr a{};
     inet_pton(AF_INET, dotted, &a);
     return a.s_addr;
+}
+
+// The text as the Windows version wrote it: CP932 with CR LF line ends.
+inline std::string toWindowsFile(std::string_view utf8) {
+    std::string crlf;
+    for (char c : utf8) {
+        if (c == '\n')
+            crlf.push_back('\r');
+        crlf.push_back(c);
+    }
+    iconv_t cd = ::iconv_open("CP932", "UTF-8");
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        throw std::runtime_error("no CP932 converter");
+    std::string out(crlf.size() * 2, '\0');
+    char* in = crlf.data();
+    size_t inLeft = crlf.size();
+    char* to = out.data();
+    size_t toLeft = out.size();
+    const size_t rc = ::iconv(cd, &in, &inLeft, &to, &toLeft);
+    ::iconv_close(cd);
+    if (rc == static_cast<size_t>(-1))
+        throw std::runtime_error("not CP932 text");
+    out.resize(out.size() - toLeft);
+    return out;
+}
+
+inline std::string repeated(std::string_view piece, size_t times) {
+    std::string out;
+    for (size_t i = 0; i < times; ++i)
+        out += piece;
+    return out;
 }
 
 class FixedAdapters final : public AdapterSource {
