@@ -7,7 +7,6 @@
 #include <QValidator>
 
 #include <cstddef>
-#include <string_view>
 
 class QLineEdit;
 
@@ -15,10 +14,6 @@ namespace tavrin::ui {
 
 inline constexpr size_t kMaxNameWidth = 99;
 inline constexpr size_t kMaxCommentWidth = 127;
-
-// The width of a UTF-8 text under that count. A byte that starts no well-formed
-// UTF-8 sequence counts 2, as the replacement character it is shown as.
-size_t legacyTextWidth(std::string_view utf8);
 
 // Keeps a line edit's text within a width (0: no limit) and free of line breaks and
 // NULs, which no settings value can hold. Typing past the limit is refused; of a
