@@ -4,8 +4,9 @@ namespace tavrin::commands {
 
 namespace {
 
+// Line breaks count as blanks: a line pasted with its line end still runs.
 bool isBlank(char c) {
-    return c == ' ' || c == '\t';
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
 size_t backslashRun(std::string_view text, size_t at) {

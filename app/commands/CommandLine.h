@@ -1,6 +1,6 @@
 // An external command line as one text, and the words it runs as. No shell reads
-// it: blanks (space, tab) separate words, double quotes group blanks into a word
-// and are dropped, and a backslash escapes a double quote:
+// it: blanks (space, tab, CR, LF) separate words, double quotes group blanks into
+// a word and are dropped, and a backslash escapes a double quote:
 //   2n backslashes before a quote   → n backslashes, the quote opens or closes
 //   2n+1 backslashes before a quote → n backslashes and a literal quote
 //   backslashes before anything else stay as they are (a\b is a\b)

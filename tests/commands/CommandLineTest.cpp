@@ -28,7 +28,8 @@ INSTANTIATE_TEST_SUITE_P(
     Lines, SplitTest,
     ::testing::Values(
         SplitCase{"blanks separate", "ping  -c\t4 host ", {"ping", "-c", "4", "host"}},
-        SplitCase{"nothing but blanks", " \t ", {}},
+        SplitCase{"nothing but blanks", " \t \r\n", {}},
+        SplitCase{"a pasted line end", "ss -tuan\r\n", {"ss", "-tuan"}},
         SplitCase{
             "quotes group and go", "logger -n h \"two words\"", {"logger", "-n", "h", "two words"}},
         SplitCase{"quotes inside a word", "a\"b c\"d", {"ab cd"}},
@@ -84,7 +85,7 @@ TEST(AppendLiteralTest, ValuesComeOutAsTheyAreWhereverTheyStand) {
 TEST(AppendLiteralTest, AnyMixOfBlanksQuotesAndBackslashes) {
     std::mt19937 random(20240601);
     const char template_[] = {'a', ' ', '"', '\\'};
-    const char valueChars[] = {'a', ' ', '"', '\\', '\t'};
+    const char valueChars[] = {'a', ' ', '"', '\\', '\t', '\n'};
     auto text = [&](const char* alphabet, size_t size, size_t minLength) {
         std::string out;
         const size_t length = minLength + random() % 6;
@@ -93,7 +94,7 @@ TEST(AppendLiteralTest, AnyMixOfBlanksQuotesAndBackslashes) {
         return out;
     };
     for (int i = 0; i < 20000 && !HasFailure(); ++i)
-        expectLiteral(text(template_, 4, 0), text(valueChars, 5, 1), text(template_, 4, 0));
+        expectLiteral(text(template_, 4, 0), text(valueChars, 6, 1), text(template_, 4, 0));
 }
 
 TEST(AppendLiteralTest, AnEmptyValueAddsNothing) {
