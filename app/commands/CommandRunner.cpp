@@ -150,7 +150,12 @@ void CommandRunner::work(std::string commandLine, std::optional<InvokingUser> us
         // the pipe and read in this pass.
         const bool ended = process.ended();
         bool drained = false;
-        for (size_t budget = m_limits.readPerPass; budget > 0 && !queueFull();) {
+        bool exhausted = false; // read a whole pass's worth, and there may be more
+        for (size_t budget = m_limits.readPerPass; !queueFull();) {
+            if (budget == 0) {
+                exhausted = true;
+                break;
+            }
             const ssize_t n =
                 ::read(process.output(), buffer.data(), std::min(buffer.size(), budget));
             if (n > 0) {
@@ -166,7 +171,8 @@ void CommandRunner::work(std::string commandLine, std::optional<InvokingUser> us
         }
         if (readError)
             break;
-        if (ended && (drained || ++passesAfterEnd > kPassesAfterEnd))
+        // Passes held back by a full queue do not count: what is left is still read.
+        if (ended && (drained || (exhausted && ++passesAfterEnd > kPassesAfterEnd)))
             break;
         wait(terminated);
     }

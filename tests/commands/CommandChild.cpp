@@ -11,6 +11,9 @@
 //   bytes HEX...  writes each HEX group as bytes, pausing between the groups
 //   stubborn      ignores SIGTERM, starts a child that ignores it too, prints both
 //                 process ids and waits for ever
+//   leave MODE    starts a child that outlives it holding the output, prints the
+//                 child's process id and ends; the child then sleeps (quiet) or
+//                 writes without end (flood)
 //   flood         writes numbered lines without end
 //   flood-line    writes one line without end
 #include <dirent.h>
@@ -121,6 +124,19 @@ int main(int argc, char** argv) {
         printLine("pids " + std::to_string(::getpid()) + " " + std::to_string(child));
         for (;;)
             ::pause();
+    } else if (mode == "leave" && argc == 3) {
+        const pid_t parent = ::getpid();
+        const bool flood = std::string(argv[2]) == "flood";
+        const pid_t child = ::fork();
+        if (child == 0) {
+            while (::getppid() == parent)
+                ::usleep(1000);
+            for (unsigned long i = 0; flood; ++i)
+                std::printf("left behind %lu\n", i);
+            ::sleep(600);
+            return 0;
+        }
+        printLine("child " + std::to_string(child));
     } else if (mode == "flood") {
         for (unsigned long i = 0;; ++i)
             std::printf("flood line %lu\n", i);

@@ -180,6 +180,23 @@ TEST(RunAbortTest, ARunnerThatGoesTakesItsChildWithIt) {
     EXPECT_TRUE(waitGone(grandchild));
 }
 
+TEST(RunEndTest, WhatTheCommandLeavesBehindCannotHoldTheRunOpen) {
+    RunnerProbe probe;
+    for (const char* mode : {"quiet", "flood"}) {
+        ASSERT_TRUE(probe.start(kChild + " leave " + mode));
+        const RunResult result = probe.waitEnd();
+        EXPECT_TRUE(result.completed) << mode;
+        ASSERT_TRUE(result.text.starts_with("child ")) << mode;
+        const pid_t left = std::stoi(result.text.substr(6));
+        if (std::string(mode) == "quiet") {
+            EXPECT_FALSE(processGone(left)) << "left alone at the end";
+            ::kill(left, SIGKILL);
+        }
+        // The writer loses its reader with the run's end.
+        EXPECT_TRUE(waitGone(left)) << mode;
+    }
+}
+
 TEST(RunFloodTest, AnOwnerThatDoesNotTakeHoldsTheChildBack) {
     CommandRunner::Limits limits;
     limits.queued = 8 * 1024;
