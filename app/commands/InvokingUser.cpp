@@ -93,7 +93,8 @@ std::vector<std::string> userEnvironment(const InvokingUser& user, char** enviro
     out.push_back("USER=" + user.name);
     out.push_back("LOGNAME=" + user.name);
     out.push_back("SHELL=" + user.shell);
-    out.push_back("PATH=/usr/local/bin:/usr/bin:/bin");
+    // The system folders as well: tools a user may run live there too (traceroute).
+    out.push_back("PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin");
     const std::string runtime = "/run/user/" + std::to_string(user.uid);
     if (exists(runtime)) {
         out.push_back("XDG_RUNTIME_DIR=" + runtime);

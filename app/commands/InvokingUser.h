@@ -27,9 +27,9 @@ struct InvokingUser {
 std::optional<InvokingUser> invokingUser();
 
 // The environment for a child that runs as `user`: the session's display and
-// language variables of `environment` kept, HOME, USER, LOGNAME, SHELL and PATH
-// those of the user, and the user's own run-time folder and session bus where
-// they exist. Nothing else of root's environment passes.
+// language variables of `environment` kept, HOME, USER, LOGNAME and SHELL those of
+// the user, PATH the system's folders (the sbin ones included), and the user's own
+// run-time folder and session bus where they exist. Nothing else of root's environment passes.
 std::vector<std::string> userEnvironment(const InvokingUser& user, char** environment);
 
 // In a child between fork and exec: takes the user's groups, group and user id for

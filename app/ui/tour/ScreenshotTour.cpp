@@ -3,14 +3,20 @@
 // scripts/screenshots.sh under Xvfb: tavrin_screenshot_tour OUTPUT_DIR [Tavrin options].
 #include "CBandwidthGraphDlg.h"
 #include "CTabDynamicFilter.h"
+#include "CTabExternalCommand.h"
 #include "CTabMainFilter.h"
 #include "CTestDrvApp.h"
 #include "CTestDrvDlg.h"
+#include "Placeholders.h"
+#include "TextConversion.h"
+#include "ui_CTabExternalCommand.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QLineEdit>
+#include <QListView>
 #include <QTabWidget>
 #include <QTimer>
 #include <QWidget>
@@ -121,6 +127,31 @@ int main(int argc, char** argv) {
                     tour->shoot(&dialog, name);
                 });
             }
+            // The command page while the default ping runs against the peer, as the
+            // connection monitor starts it; then the editor and a question.
+            using tavrin::ui::CTabExternalCommand;
+            auto* commandPage =
+                static_cast<CTabExternalCommand*>(dialog.page(tavrin::ui::kPageExternalCommand));
+            tour->add(0, [commandPage, &dialog] {
+                dialog.showPage(tavrin::ui::kPageExternalCommand);
+                QListView* list = commandPage->form().list;
+                list->setCurrentIndex(list->model()->index(0, 0));
+                const std::string ping =
+                    tavrin::ui::toUtf8(commandPage->form().commandLine->text());
+                dialog.runExternalCommand(
+                    tavrin::commands::fillRow(ping, {{"%RemoteAddr%", "10.99.0.2"}}));
+            });
+            tour->add(2500,
+                      [tour, &dialog] { tour->shoot(&dialog, QStringLiteral("commands-run")); });
+            tour->add(1500, [tour, commandPage] {
+                tour->shootModal([commandPage] { commandPage->editAction()->trigger(); },
+                                 QStringLiteral("command-editor"));
+            });
+            tour->add(1500, [tour, commandPage] {
+                tour->shootModal(
+                    [commandPage] { commandPage->run("logger -n %RemoteAddr% \"%UserIn%\""); },
+                    QStringLiteral("command-question"));
+            });
             tour->add(0, [tabs] { tabs->setCurrentIndex(0); });
             // The filter dialogs: a new filter, an existing one, a dynamic filter.
             auto* filters =
