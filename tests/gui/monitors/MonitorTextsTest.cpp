@@ -230,7 +230,8 @@ TEST(ConnectionCells, ARowFillsItsPlaceholdersAndLeavesTheRestOpen) {
                   "[%RemoteHost%][%RemoteDomain%][%ProcessName%][%ProcessDir%]["
                   "%ProcessPath%][%ProcessID%]",
                   connectionPlaceholders(unknown, {"", "N/A (security restriction)", system})),
-              "[][][[System Process]][N/A][N/A (security restriction)][%ProcessID%]");
+              // Values holding blanks are quoted, so each stays the one word it fills.
+              "[][][\"[System Process]\"][N/A][\"N/A (security restriction)\"][%ProcessID%]");
 }
 
 std::vector<std::string> row(const PacketInfo& p, PacketListKind kind, uint32_t number = 1) {
