@@ -1,4 +1,6 @@
-// Ovlank: the packet filter daemon. Runs in the foreground until SIGTERM or SIGINT.
+// Ovlank: the packet filter daemon. Runs in the foreground until SIGTERM or SIGINT;
+// with --remove or --detach it clears up after a daemon instead and ends.
+#include "CleanupCommands.h"
 #include "Daemon.h"
 #include "DaemonOptions.h"
 
@@ -32,13 +34,18 @@ int main(int argc, char** argv) {
     }
     if (!parsed.options) {
         std::cerr << "Ovlank: " << parsed.error << "\n" << ovlank::daemonUsage(program);
-        return 2;
+        return ovlank::kExitUsage;
     }
     std::mutex logMutex;
     auto log = [&logMutex](const std::string& line) {
         std::lock_guard lock(logMutex);
         std::cerr << "Ovlank: " << line << std::endl;
     };
+    switch (parsed.options->mode) {
+    case ovlank::DaemonMode::Remove: return ovlank::removeLeftovers(*parsed.options, log);
+    case ovlank::DaemonMode::Detach: return ovlank::detachChains(*parsed.options, log);
+    case ovlank::DaemonMode::Serve: break;
+    }
     const unsigned queues = ovlank::effectiveQueueCount(*parsed.options, usableCores());
     ovlank::Daemon daemon(*parsed.options, queues, log);
     return daemon.run();

@@ -67,6 +67,20 @@ ParsedOptions parseDaemonOptions(std::span<const std::string_view> args) {
             name = arg.substr(0, eq);
             value = arg.substr(eq + 1);
         }
+        if (name == "--remove" || name == "--detach") {
+            if (value) {
+                result.error = std::string(name) + " takes no value";
+                return result;
+            }
+            const DaemonMode mode = name == "--remove" ? DaemonMode::Remove : DaemonMode::Detach;
+            if (options.mode != DaemonMode::Serve) {
+                result.error = options.mode == mode ? std::string(name) + " given twice"
+                                                    : "--remove and --detach cannot be combined";
+                return result;
+            }
+            options.mode = mode;
+            continue;
+        }
         if (name != "--device" && name != "--queue" && name != "--queues" && name != "--chains") {
             result.error = arg.starts_with("-") ? "unknown option " + std::string(arg)
                                                 : "unexpected argument " + std::string(arg);
@@ -91,6 +105,7 @@ ParsedOptions parseDaemonOptions(std::span<const std::string_view> args) {
                 return result;
             }
             options.devicePath = std::string(*value);
+            options.deviceGiven = true;
         } else if (name == "--queue") {
             unsigned long number = 0;
             if (!parseNumber(*value, 65535, number)) {
@@ -115,6 +130,23 @@ ParsedOptions parseDaemonOptions(std::span<const std::string_view> args) {
             options.chainPrefix = std::string(*value);
         }
     }
+    if (options.mode != DaemonMode::Serve) {
+        const std::string mode = options.mode == DaemonMode::Remove ? "--remove" : "--detach";
+        for (const std::string_view option : {"--queue", "--queues"}) {
+            if (std::find(seen.begin(), seen.end(), option) != seen.end()) {
+                result.error = mode + " takes no " + std::string(option);
+                return result;
+            }
+        }
+        if (options.mode == DaemonMode::Detach && options.deviceGiven) {
+            result.error = "--detach takes no --device";
+            return result;
+        }
+        if (std::find(seen.begin(), seen.end(), "--chains") == seen.end()) {
+            result.error = mode + " needs --chains PREFIX";
+            return result;
+        }
+    }
     if (options.queueCount != 0 && options.firstQueue + options.queueCount - 1u > 65535u) {
         result.error = "the queues " + std::to_string(options.firstQueue) + " to " +
                        std::to_string(options.firstQueue + options.queueCount - 1u) +
@@ -126,8 +158,11 @@ ParsedOptions parseDaemonOptions(std::span<const std::string_view> args) {
 }
 
 std::string daemonUsage(std::string_view programName) {
-    std::string text = "usage: " + std::string(programName) +
-                       " [--device PATH] [--queue N] [--queues COUNT] [--chains PREFIX]\n";
+    const std::string name(programName);
+    std::string text =
+        "usage: " + name + " [--device PATH] [--queue N] [--queues COUNT] [--chains PREFIX]\n";
+    text += "       " + name + " --remove --chains PREFIX [--device PATH]\n";
+    text += "       " + name + " --detach --chains PREFIX\n";
     text += "  --device PATH    control socket (default " + std::string(kDefaultDevicePath) + ")\n";
     text += "  --queue N        first netfilter queue number (default " +
             std::to_string(kDefaultQueue) + ")\n";
@@ -136,6 +171,15 @@ std::string daemonUsage(std::string_view programName) {
             std::to_string(kMaxQueueCount) + ")\n";
     text += "  --chains PREFIX  prefix of the iptables chains PREFIX_IN and PREFIX_OUT (default " +
             std::string(kDefaultChainPrefix) + ")\n";
+    text +=
+        "  --remove         remove what a daemon that was killed left behind: the chains\n"
+        "                   PREFIX_IN and PREFIX_OUT, the jumps to them and, with --device,\n"
+        "                   its socket; refused while a daemon runs with that prefix or device\n";
+    text +=
+        "  --detach         remove only the jumps to PREFIX_IN and PREFIX_OUT, so that traffic\n"
+        "                   passes a daemon that does not answer; it puts them back once it runs\n";
+    text += "exit status: 0 done (also when nothing was left), 1 failed, 2 bad command line,\n"
+            "             3 refused because a daemon still runs with that prefix or device\n";
     return text;
 }
 

@@ -14,8 +14,16 @@ inline constexpr uint16_t kDefaultQueue = 4322;
 inline constexpr char kDefaultChainPrefix[] = "OVLANK";
 inline constexpr unsigned kMaxQueueCount = 16;
 
+enum class DaemonMode {
+    Serve,  // the daemon itself
+    Remove, // --remove: clear away what a daemon that was killed left behind
+    Detach, // --detach: take only the jumps to the chains away
+};
+
 struct DaemonOptions {
+    DaemonMode mode = DaemonMode::Serve;
     std::string devicePath;
+    bool deviceGiven = false;
     uint16_t firstQueue = kDefaultQueue;
     unsigned queueCount = 0; // 0: one queue per usable core
     std::string chainPrefix = kDefaultChainPrefix;
@@ -28,6 +36,8 @@ struct ParsedOptions {
 };
 
 // `args` excludes the program name. Accepts "--opt VALUE" and "--opt=VALUE".
+// --remove and --detach need --chains and take none of the queue options;
+// --detach takes no --device either.
 ParsedOptions parseDaemonOptions(std::span<const std::string_view> args);
 
 std::string daemonUsage(std::string_view programName);

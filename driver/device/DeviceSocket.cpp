@@ -63,7 +63,74 @@ bool checkFolder(const std::string& folder, std::string& error) {
     return true;
 }
 
+// Holds the folder's lock while a socket there is judged stale and replaced.
+class FolderLock final {
+public:
+    explicit FolderLock(const std::string& folder)
+        : m_fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)) {
+        if (m_fd >= 0 && ::flock(m_fd, LOCK_EX) != 0) {
+            const int error = errno;
+            ::close(m_fd);
+            m_fd = -1;
+            errno = error;
+        }
+    }
+    ~FolderLock() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    bool held() const { return m_fd >= 0; }
+
+private:
+    int m_fd;
+};
+
+std::string folderOf(const std::string& path) {
+    return path.substr(0, std::max<size_t>(path.rfind('/'), 1));
+}
+
+// With the folder's lock held.
+StaleSocket removeStaleLocked(const std::string& path, std::string& error) {
+    struct stat existing {};
+    if (::lstat(path.c_str(), &existing) != 0) {
+        if (errno == ENOENT) {
+            return StaleSocket::Absent;
+        }
+        error = "cannot inspect " + path + ": " + errnoText(errno);
+        return StaleSocket::Failed;
+    }
+    if (!S_ISSOCK(existing.st_mode)) {
+        error = path + " exists and is not a socket; remove it first";
+        return StaleSocket::Failed;
+    }
+    if (socketAnswers(path)) {
+        error = "another daemon already serves " + path;
+        return StaleSocket::Live;
+    }
+    if (::unlink(path.c_str()) != 0) {
+        error = "cannot remove the stale socket " + path + ": " + errnoText(errno);
+        return StaleSocket::Failed;
+    }
+    return StaleSocket::Removed;
+}
+
 } // namespace
+
+StaleSocket removeStaleSocket(const std::string& path, std::string& error) {
+    const std::string folder = folderOf(path);
+    FolderLock lock(folder);
+    if (!lock.held()) {
+        if (errno == ENOENT) {
+            return StaleSocket::Absent;
+        }
+        error = "cannot lock the device folder " + folder + ": " + errnoText(errno);
+        return StaleSocket::Failed;
+    }
+    return removeStaleLocked(path, error);
+}
 
 bool socketAnswers(const std::string& path) {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -82,41 +149,19 @@ std::unique_ptr<DeviceSocket> DeviceSocket::create(const std::string& path, std:
         error = "invalid device path " + path;
         return nullptr;
     }
-    const std::string folder = path.substr(0, std::max<size_t>(path.rfind('/'), 1));
+    const std::string folder = folderOf(path);
     if (!makeFolders(folder, error) || !checkFolder(folder, error)) {
         return nullptr;
     }
 
     // Two daemons starting at once must not both judge the same socket stale.
-    const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (folderFd < 0 || ::flock(folderFd, LOCK_EX) != 0) {
+    FolderLock lock(folder);
+    if (!lock.held()) {
         error = "cannot lock the device folder " + folder + ": " + errnoText(errno);
-        if (folderFd >= 0) {
-            ::close(folderFd);
-        }
         return nullptr;
     }
-    struct FolderLock {
-        int fd;
-        ~FolderLock() { ::close(fd); }
-    } lock{folderFd};
-
-    struct stat existing {};
-    if (::lstat(path.c_str(), &existing) == 0) {
-        if (!S_ISSOCK(existing.st_mode)) {
-            error = path + " exists and is not a socket; remove it first";
-            return nullptr;
-        }
-        if (socketAnswers(path)) {
-            error = "another daemon already serves " + path;
-            return nullptr;
-        }
-        if (::unlink(path.c_str()) != 0) {
-            error = "cannot remove the stale socket " + path + ": " + errnoText(errno);
-            return nullptr;
-        }
-    } else if (errno != ENOENT) {
-        error = "cannot inspect " + path + ": " + errnoText(errno);
+    const StaleSocket stale = removeStaleLocked(path, error);
+    if (stale == StaleSocket::Live || stale == StaleSocket::Failed) {
         return nullptr;
     }
 

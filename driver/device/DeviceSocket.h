@@ -35,4 +35,16 @@ private:
 // True when something accepts connections on the Unix socket at `path`.
 bool socketAnswers(const std::string& path);
 
+enum class StaleSocket {
+    Removed, // a socket nobody answers on was there and is gone
+    Absent,  // nothing at the path
+    Live,    // a daemon answers there; left alone
+    Failed,  // not a socket, or it could not be removed: see `error`
+};
+
+// Removes the socket file a daemon that was killed left at `path`, under the same
+// folder lock a starting daemon takes, so that a fresh socket is never mistaken
+// for a stale one.
+StaleSocket removeStaleSocket(const std::string& path, std::string& error);
+
 } // namespace ovlank

@@ -293,21 +293,40 @@ std::optional<uint64_t> IptablesChains::countedPackets() const {
     return countedIn(saved);
 }
 
-bool IptablesChains::remove(std::string& error, std::optional<uint64_t>* counted) {
+bool IptablesChains::removeJumps(std::string& saved, std::string& error, bool& found) const {
+    const std::string jumps = jumpsToOurChains(saved);
+    found = !jumps.empty();
+    return !found ||
+           (restore("*mangle\n" + jumps + "COMMIT\n", true, error) && saveMangle(saved, error));
+}
+
+bool IptablesChains::detach(std::string& error, bool* found) {
     std::string saved;
-    if (!saveMangle(saved, error)) {
-        return false;
+    bool jumps = false;
+    const bool done = saveMangle(saved, error) && removeJumps(saved, error, jumps);
+    if (found != nullptr) {
+        *found = jumps;
+    }
+    return done;
+}
+
+bool IptablesChains::remove(std::string& error, std::optional<uint64_t>* counted, bool* found) {
+    std::string saved;
+    bool jumps = false;
+    if (found != nullptr) {
+        *found = false;
     }
     // The jumps first: once nothing enters the chains, their counters are final.
-    const std::string jumps = jumpsToOurChains(saved);
-    if (!jumps.empty() &&
-        (!restore("*mangle\n" + jumps + "COMMIT\n", true, error) || !saveMangle(saved, error))) {
+    if (!saveMangle(saved, error) || !removeJumps(saved, error, jumps)) {
         return false;
     }
     if (counted != nullptr) {
         *counted = countedIn(saved);
     }
     const std::string script = removalScript(saved);
+    if (found != nullptr) {
+        *found = jumps || !script.empty();
+    }
     if (script.empty()) {
         return true;
     }

@@ -21,10 +21,15 @@ public:
     // either everything is in place afterwards or nothing has changed.
     bool install(std::string& error);
     // Removes the jumps to this prefix's chains and the chains themselves, and
-    // nothing else. Succeeds when there was nothing to remove. The jumps go first,
-    // so that `counted` (when given) receives the final count of the packets that
-    // entered the chains; it stays empty when no counting rule was found.
-    bool remove(std::string& error, std::optional<uint64_t>* counted = nullptr);
+    // nothing else. Succeeds when there was nothing to remove; `found` (when given)
+    // tells whether there was anything. The jumps go first, so that `counted` (when
+    // given) receives the final count of the packets that entered the chains; it
+    // stays empty when no counting rule was found.
+    bool remove(std::string& error, std::optional<uint64_t>* counted = nullptr,
+                bool* found = nullptr);
+    // Removes only the jumps to this prefix's chains: traffic then passes without
+    // entering them, and the chains stay for whoever attaches them again.
+    bool detach(std::string& error, bool* found = nullptr);
     // Packets that have entered the chains since they were installed.
     std::optional<uint64_t> countedPackets() const;
 
@@ -46,6 +51,8 @@ public:
     static bool tableIsEmpty(const std::string& savedTable);
 
 private:
+    // Deletes the jumps found in `saved` and saves it again when there were any.
+    bool removeJumps(std::string& saved, std::string& error, bool& found) const;
     // A "-D" line for every rule outside our chains that jumps to one of them.
     std::string jumpsToOurChains(const std::string& savedMangle) const;
     bool chainDeclared(const std::string& savedMangle, const std::string& chain) const;

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -90,6 +91,40 @@ void DaemonProcess::signal(int signal) {
     if (m_pid > 0) {
         ::kill(m_pid, signal);
     }
+}
+
+namespace {
+
+// The state letter of one thread from its /proc stat line; 0 when unreadable.
+char threadState(const std::filesystem::path& stat) {
+    std::ifstream file(stat);
+    std::string line;
+    std::getline(file, line);
+    const auto close = line.rfind(')'); // the name may hold blanks and brackets
+    return close != std::string::npos && close + 2 < line.size() ? line[close + 2] : '\0';
+}
+
+} // namespace
+
+bool DaemonProcess::freeze() {
+    if (m_pid <= 0) {
+        return false;
+    }
+    ::kill(m_pid, SIGSTOP);
+    const std::filesystem::path tasks = "/proc/" + std::to_string(m_pid) + "/task";
+    for (int attempt = 0; attempt < 500; ++attempt) {
+        std::error_code error;
+        size_t threads = 0, stopped = 0;
+        for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+            ++threads;
+            stopped += threadState(task.path() / "stat") == 'T' ? 1 : 0;
+        }
+        if (threads > 0 && stopped == threads) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
 }
 
 void DaemonProcess::kill9() {

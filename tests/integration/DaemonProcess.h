@@ -23,6 +23,10 @@ public:
     void kill9();
     // Sends a signal that does not end it, such as SIGSTOP or SIGCONT.
     void signal(int signal);
+    // SIGSTOP, then waits until every thread of the daemon shows it is stopped, so
+    // that none decides another packet afterwards. False if that did not happen.
+    bool freeze();
+    pid_t pid() const { return m_pid; }
     // Waits for the process to end by itself; its exit code.
     int wait();
     bool running() const { return m_pid > 0; }

@@ -74,6 +74,47 @@ TEST(DaemonOptions, OddCommandLinesGetAClearError) {
     EXPECT_TRUE(parse({"--chains", std::string(24, 'C')}).options);
 }
 
+TEST(DaemonOptions, CleanupCommandsNeedTheirPrefixAndNothingElse) {
+    struct Case {
+        std::vector<std::string_view> args;
+        DaemonMode mode;
+        bool deviceGiven;
+    };
+    const std::vector<Case> accepted = {
+        {{"--remove", "--chains", "T1"}, DaemonMode::Remove, false},
+        {{"--chains=T1", "--device", "/run/t/dev", "--remove"}, DaemonMode::Remove, true},
+        {{"--detach", "--chains", "T1"}, DaemonMode::Detach, false},
+        {{"--chains", "T1"}, DaemonMode::Serve, false},
+    };
+    for (const auto& [args, mode, deviceGiven] : accepted) {
+        const auto result = parse(args);
+        ASSERT_TRUE(result.options) << result.error;
+        EXPECT_EQ(result.options->mode, mode);
+        EXPECT_EQ(result.options->deviceGiven, deviceGiven);
+        EXPECT_EQ(result.options->chainPrefix, "T1");
+    }
+    EXPECT_EQ(parse({"--remove", "--chains", "T1"}).options->devicePath, kDefaultDevicePath);
+
+    const std::vector<std::pair<std::vector<std::string_view>, std::string>> refused = {
+        {{"--remove"}, "--remove needs --chains PREFIX"},
+        {{"--detach", "--device", "/run/t/dev"}, "--detach takes no --device"},
+        {{"--detach", "--chains", "T1", "--device", "/run/t/dev"}, "--detach takes no --device"},
+        {{"--remove", "--chains", "T1", "--queue", "5"}, "--remove takes no --queue"},
+        {{"--detach", "--chains", "T1", "--queues=2"}, "--detach takes no --queues"},
+        {{"--remove", "--detach", "--chains", "T1"}, "--remove and --detach cannot be combined"},
+        {{"--detach", "--detach", "--chains", "T1"}, "--detach given twice"},
+        {{"--remove=yes", "--chains", "T1"}, "--remove takes no value"},
+        {{"--remove", "--chains", "-x"},
+         "the chain prefix must have 1 to 24 letters, digits, '_' or '-', not starting with "
+         "'-': -x"},
+    };
+    for (const auto& [args, message] : refused) {
+        const auto result = parse(args);
+        EXPECT_FALSE(result.options) << message;
+        EXPECT_EQ(result.error, message);
+    }
+}
+
 TEST(DaemonOptions, QueueCountFollowsTheCoresWithinLimits) {
     DaemonOptions options;
     EXPECT_EQ(effectiveQueueCount(options, 2), 2u);
@@ -88,8 +129,10 @@ TEST(DaemonOptions, QueueCountFollowsTheCoresWithinLimits) {
 
 TEST(DaemonOptions, UsageNamesEveryOptionAndDefault) {
     const std::string usage = daemonUsage("Ovlank");
-    for (const char* part : {"--device PATH", "--queue N", "--queues COUNT", "--chains PREFIX",
-                             "/run/tavrin/Ovlank", "4322", "OVLANK"}) {
+    for (const char* part :
+         {"--device PATH", "--queue N", "--queues COUNT", "--chains PREFIX", "/run/tavrin/Ovlank",
+          "4322", "OVLANK", "--remove --chains PREFIX [--device PATH]", "--detach --chains PREFIX",
+          "3 refused"}) {
         EXPECT_NE(usage.find(part), std::string::npos) << part;
     }
 }

@@ -11,6 +11,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
+#include <vector>
 
 namespace ovlank {
 namespace {
@@ -121,6 +124,50 @@ TEST_F(DeviceSocketTest, LeavesASuccessorsSocketInPlace) {
     ASSERT_TRUE(second) << error;
     first.reset();
     EXPECT_TRUE(socketAnswers(m_path));
+}
+
+TEST_F(DeviceSocketTest, RemovingAStaleSocketLeavesEverythingElse) {
+    struct Case {
+        const char* what;
+        std::function<void(const std::string& path)> make;
+        StaleSocket outcome;
+        bool remains;
+    };
+    std::unique_ptr<DeviceSocket> live;
+    const std::vector<Case> cases = {
+        {"no folder", [](const std::string&) {}, StaleSocket::Absent, false},
+        {"no socket", [&](const std::string&) { fs::create_directories(m_folder); },
+         StaleSocket::Absent, false},
+        {"stale", [&](const std::string& path) { makeStaleSocket(path); }, StaleSocket::Removed,
+         false},
+        {"answering",
+         [&](const std::string& path) {
+             std::string error;
+             live = DeviceSocket::create(path, error);
+             ASSERT_TRUE(live) << error;
+         },
+         StaleSocket::Live, true},
+        {"plain file", [](const std::string& path) { std::ofstream(path) << "keep"; },
+         StaleSocket::Failed, true},
+    };
+    for (const auto& [what, make, outcome, remains] : cases) {
+        SCOPED_TRACE(what);
+        fs::remove_all(m_folder);
+        if (std::string(what) != "no folder") {
+            fs::create_directories(m_folder);
+            fs::permissions(m_folder, fs::perms(0755));
+        }
+        make(m_path);
+        std::string error;
+        EXPECT_EQ(removeStaleSocket(m_path, error), outcome) << error;
+        EXPECT_EQ(fs::exists(fs::symlink_status(m_path)), remains);
+        live.reset();
+    }
+    std::string error;
+    fs::create_directories(m_folder);
+    std::ofstream(m_path) << "keep";
+    removeStaleSocket(m_path, error);
+    EXPECT_EQ(error, m_path + " exists and is not a socket; remove it first");
 }
 
 } // namespace
