@@ -31,8 +31,7 @@ std::vector<std::string> detachArgumentsFor(const std::vector<std::string>& argu
 bool DaemonHookBypass::detach(std::string& error) {
     ServiceConfig config;
     if (m_driver.QueryConfig(config) != kServiceOk) {
-        error =
-            m_driver.lastFailure().empty() ? "the service has no record" : m_driver.lastFailure();
+        error = "the service " + m_driver.serviceName() + " has no record";
         return false;
     }
     std::vector<std::string> argv{config.executable};

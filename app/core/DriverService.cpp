@@ -193,11 +193,11 @@ bool DriverService::DeviceRefuses() {
     return m_initialized && m_setup.opener.refuses(m_devicePath);
 }
 
+// The queries leave lastFailure() alone: it keeps the reason of the last real failure.
 int DriverService::QueryStatus(ServiceState& state) {
     const ScmOutcome outcome = m_setup.manager.queryServiceStatus(m_serviceName, state);
     if (outcome.ok())
         return kServiceOk;
-    m_lastFailure = outcome.text;
     return outcome.status == ScmStatus::AccessDenied ? kServiceNoManager : kServiceNoService;
 }
 
@@ -205,7 +205,6 @@ int DriverService::QueryConfig(ServiceConfig& config) {
     const ScmOutcome outcome = m_setup.manager.queryServiceConfig(m_serviceName, config);
     if (outcome.ok())
         return kServiceOk;
-    m_lastFailure = outcome.text;
     return outcome.status == ScmStatus::AccessDenied ? kServiceNoManager : kServiceNoService;
 }
 

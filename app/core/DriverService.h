@@ -80,7 +80,8 @@ public:
     bool DeviceRefuses();
     // Drops the device, as a request that never completed would.
     void CloseDevice() { m_device.reset(); }
-    // The service's state and the configuration its process runs with: 0, -1 or -2.
+    // The service's state and the configuration its process runs with: 0, -1 or -2
+    // (no record of the service).
     int QueryStatus(ServiceState& state);
     int QueryConfig(ServiceConfig& config);
     // `handler` runs when a request has waited `after` for its answer (see DeviceLink).
