@@ -18,3 +18,27 @@ function(tavrin_add_gtest name)
   endif()
   set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT})
 endfunction()
+
+# tavrin_add_qtest(NAME SOURCES ... [LIBS ...] [LABELS ...] [TIMEOUT s])
+# One QtTest executable for one window class, run under the offscreen platform so
+# that no display is needed. Links the window library and the core's test harness.
+function(tavrin_add_qtest name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  set_target_properties(${name} PROPERTIES AUTOMOC ON
+                        RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests/bin)
+  target_link_libraries(${name} PRIVATE tavrin_ui Qt6::Test tavrin_test_support ovlank_engine
+                                        ${T_LIBS})
+  target_include_directories(${name} PRIVATE ${PROJECT_BINARY_DIR}/tests
+                             ${PROJECT_SOURCE_DIR}/tests/gui ${PROJECT_SOURCE_DIR}/tests/core
+                             ${PROJECT_SOURCE_DIR}/tests/driver/engine)
+  add_test(NAME ${name} COMMAND ${name})
+  if(NOT T_LABELS)
+    set(T_LABELS unit)
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT}
+                       ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+endfunction()

@@ -6,6 +6,8 @@ option(TAVRIN_APP "Build the program side (model, core, tavrinctl)" ON)
 option(TAVRIN_GUI "Build the Qt program Tavrin" ON)
 option(TAVRIN_FUZZ "Build fuzz targets with libFuzzer (needs clang)" OFF)
 option(TAVRIN_HARDEN "Hardening defines (_FORTIFY_SOURCE, _GLIBCXX_ASSERTIONS)" ON)
+set(TAVRIN_HOME_PAGE "https://tavrin.example.org/" CACHE STRING
+    "The project's web page, opened by the help menu")
 set(TAVRIN_SANITIZE "" CACHE STRING "Sanitizers: empty, address (with undefined), or thread")
 set_property(CACHE TAVRIN_SANITIZE PROPERTY STRINGS "" address thread)
 

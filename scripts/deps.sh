@@ -9,7 +9,7 @@ packages=(
   libnetfilter-queue-dev libmnl-dev
   qt6-base-dev libgl-dev
   iptables iproute2 iputils-ping traceroute iperf3 procps psmisc
-  xvfb xauth fonts-noto-cjk
+  xvfb xauth xdotool desktop-file-utils libxml2-utils fonts-noto-cjk qt6-translations-l10n netcat-openbsd
 )
 
 missing=()

@@ -96,6 +96,11 @@ bool ApplicationCore::exitPath(ExitMode mode) {
         return true;
     m_exitSaveFailed = false;
     bool asked = false;
+    if (mode == ExitMode::Unattended && !m_settingsSaved && m_edited.GetAutoSave() != 0 &&
+        !fullSave()) {
+        m_exitSaveFailed = true;
+        return false;
+    }
     if (mode == ExitMode::Normal && !m_settingsSaved) {
         bool save = true;
         if (m_edited.GetAutoSave() == 0) {

@@ -72,6 +72,10 @@ public:
         // Neither saved nor asked: for a front end that cannot ask anyone and was
         // already refused once because the save failed.
         WithoutSaving,
+        // Nobody is asked (a signal, the desktop session ending): unsaved filters are
+        // saved only under AUTO_SAVE, the options always. A failed AUTO_SAVE save
+        // keeps the program, as in Normal.
+        Unattended,
     };
     // The exit path. True when the program ends; false when the user stayed or the
     // save failed (then exitSaveFailed() is true).

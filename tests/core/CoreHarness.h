@@ -9,6 +9,7 @@
 #include "ApplicationCore.h"
 #include "EngineDevice.h"
 #include "FilePrivateProfile.h"
+#include "ForwardingView.h"
 #include "PacketBuilder.h"
 #include "PosixFileSystem.h"
 #include "RecordingMessages.h"
@@ -132,6 +133,8 @@ public:
     tavrin::test::TempFolder m_folder;
     tavrin::test::RecordingMessages m_messages;
     RecordingView m_view;
+    // The window's tests put the window here in place of the recorder.
+    ForwardingView m_forward{&m_view};
     ScriptedManager m_manager;
     ScriptedOpener m_facility;
     EngineDevice m_engine;
@@ -144,7 +147,7 @@ public:
     DriverService m_ipFilter{{m_manager, m_facility, m_messages, "/run/t/", "", {}}};
     DriverService m_ovlank{{m_manager, m_engine, m_messages, "/run/t/", "", {}}};
     RecordingBypass m_bypass;
-    ApplicationCore m_core{{m_messages, m_view, m_ipFilter, m_ovlank, m_network, m_adapters,
+    ApplicationCore m_core{{m_messages, m_forward, m_ipFilter, m_ovlank, m_network, m_adapters,
                             m_files, m_profile, m_commands, settings::kSettingsFile, &m_bypass}};
 };
 

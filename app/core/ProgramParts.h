@@ -1,0 +1,72 @@
+// Everything one run of the program is made of, put together the same way for
+// the window and for `tavrinctl run`: the service folder and both driver
+// services, the network information, the settings files, the external command
+// store and the core over them.
+#pragma once
+
+#include "AdapterList.h"
+#include "ApplicationCore.h"
+#include "DaemonCommands.h"
+#include "DriverService.h"
+#include "ExternalCommandIni.h"
+#include "FilePrivateProfile.h"
+#include "ForwardingView.h"
+#include "NetworkInfo.h"
+#include "PosixFileSystem.h"
+#include "QueueFacility.h"
+#include "ServiceFolder.h"
+#include "SocketDevice.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tavrin::core {
+
+inline constexpr char kDefaultRuntimeFolder[] = "/run/tavrin";
+
+struct ProgramOptions {
+    std::string folder; // empty: the current folder, or the program's own
+    std::string runtimeFolder = kDefaultRuntimeFolder;
+    DaemonCommandLine daemon; // --queue N, --chains PREFIX
+};
+
+// The option checks both front ends share. Each returns the problem, or nothing
+// when the value is good (and then stores it in `options`).
+std::optional<std::string> setRuntimeFolder(ProgramOptions& options, std::string_view value);
+std::optional<std::string> addQueueOption(ProgramOptions& options, std::string_view value);
+std::optional<std::string> addChainsOption(ProgramOptions& options, std::string_view value);
+
+// The folder of the running executable ("" when it cannot be told).
+std::string programFolder();
+
+class ProgramParts final {
+public:
+    // The core talks to `view` (set its target once the window exists).
+    ProgramParts(const ProgramOptions& options, Messages& messages);
+    ProgramParts(const ProgramParts&) = delete;
+    ProgramParts& operator=(const ProgramParts&) = delete;
+
+    // The core's set-up with the folder rule the options ask for.
+    bool setUp();
+
+    ForwardingView view;
+    SocketDeviceOpener opener;
+    QueueFacility facility;
+    ServiceFolder services;
+    DriverService ipFilter;
+    DriverService ovlank;
+    AdapterList adapters;
+    NetworkInfo network;
+    settings::PosixFileSystem files;
+    settings::FilePrivateProfile profile;
+    commands::ExternalCommandIni commands;
+    ApplicationCore core;
+
+private:
+    bool m_keepCurrentFolder;
+    std::string m_ownFolder;
+};
+
+} // namespace tavrin::core
