@@ -360,19 +360,7 @@ TEST_F(FilteringSessionTest, ProcessBoundFiltersGetTheirProcessesPorts) {
     EXPECT_EQ(m_core.inForce().PacketFilterAt(1)->GetProcessPortText(), "None");
 }
 
-// A connection table as the test sets it.
-class RowsTable final : public TcpTableSource {
-public:
-    explicit RowsTable(std::shared_ptr<std::vector<TcpRow>> rows) : m_rows(std::move(rows)) {}
-    bool read(std::vector<TcpRow>& rows, std::string&) override {
-        rows = *m_rows;
-        return true;
-    }
-    bool hasOwners() const override { return true; }
-
-private:
-    std::shared_ptr<std::vector<TcpRow>> m_rows;
-};
+using test::RowsTable;
 
 class SessionPortListTest : public FilteringSessionTest {
 protected:

@@ -1,10 +1,12 @@
-// Settings files and packets the session tests share.
+// Settings files, packets and connection tables the session tests share.
 #pragma once
 
 #include "CoreHarness.h"
 #include "PacketBuilder.h"
 
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace tavrin::core::test {
 
@@ -31,5 +33,19 @@ inline std::string threeFilters(const std::string& commonExtra = {}) {
 inline ovlank::test::PacketBuilder toLocal(uint16_t port, size_t payload = 100) {
     return ovlank::test::PacketBuilder::udp(kRemote, 40000, kLocal, port).payload(payload);
 }
+
+// A connection table as the test sets it.
+class RowsTable final : public TcpTableSource {
+public:
+    explicit RowsTable(std::shared_ptr<std::vector<TcpRow>> rows) : m_rows(std::move(rows)) {}
+    bool read(std::vector<TcpRow>& rows, std::string&) override {
+        rows = *m_rows;
+        return true;
+    }
+    bool hasOwners() const override { return true; }
+
+private:
+    std::shared_ptr<std::vector<TcpRow>> m_rows;
+};
 
 } // namespace tavrin::core::test
