@@ -49,6 +49,23 @@ void DaemonKeeper::answeredAgain() {
 bool DaemonKeeper::ready() {
     if (m_gaveUp)
         return false;
+    // A message box runs the window's timers while it is open: a tick that comes in
+    // the middle of an attempt, a restore or a message leaves the daemon alone.
+    if (m_busy)
+        return false;
+    m_busy = true;
+    const bool isUp = readyNow();
+    while (isUp && m_missed) {
+        m_missed = false;
+        if (!m_owner.restoreDaemon())
+            break;
+    }
+    m_busy = false;
+    m_missed = false;
+    return isUp && up();
+}
+
+bool DaemonKeeper::readyNow() {
     if (m_bypassed && !m_bypassReported) {
         m_bypassReported = true;
         m_parts.messages.show(m_bypassWorked
@@ -67,8 +84,14 @@ bool DaemonKeeper::ready() {
     return attempt();
 }
 
+void DaemonKeeper::sessionChanged() {
+    // Whatever the restore in progress sent may be out of date now.
+    if (m_busy)
+        m_missed = true;
+}
+
 void DaemonKeeper::watch() {
-    if (m_gaveUp || !up())
+    if (m_gaveUp || m_busy || !up())
         return;
     ServiceState state = ServiceState::Running;
     if (m_parts.driver.QueryStatus(state) == kServiceOk && state == ServiceState::Stopped)

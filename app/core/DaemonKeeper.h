@@ -79,12 +79,16 @@ public:
     bool ready();
     // Once a second: a daemon that ended is noticed even while nothing is sent to it.
     void watch();
+    // The session was rebuilt while ready() turned it away (from inside one of the
+    // keeper's own messages): the daemon gets the session again when that is over.
+    void sessionChanged();
 
     bool up() const { return m_parts.driver.deviceOpen(); }
     bool gaveUp() const { return m_gaveUp; }
     bool bypassed() const { return m_bypassed; }
 
 private:
+    bool readyNow();
     bool attempt();
     bool restart();
     bool recovered();
@@ -100,6 +104,8 @@ private:
     bool m_down = false;
     bool m_ended = false; // this episode began with a daemon that ended
     bool m_gaveUp = false;
+    bool m_busy = false;   // in an attempt, a restore or one of its messages
+    bool m_missed = false; // the session changed meanwhile
     bool m_bypassed = false;
     bool m_bypassReported = true;
     bool m_bypassWorked = false;

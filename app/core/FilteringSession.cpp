@@ -102,6 +102,7 @@ bool FilteringSession::start() {
     if (!m_keeper.ready()) {
         if (!m_keeper.gaveUp())
             begin();
+        m_keeper.sessionChanged();
         return false;
     }
     switch (load(true)) {

@@ -470,6 +470,8 @@ ScmOutcome ServiceFolder::stopService(const std::string& name) {
         return true;
     };
     ::kill(record.pid, SIGTERM);
+    // A daemon that is stopped (frozen) gets to handle it and clear up itself.
+    ::kill(record.pid, SIGCONT);
     bool ended = waitForEnd(m_timing.stopWait);
     bool killed = false;
     if (!ended) {

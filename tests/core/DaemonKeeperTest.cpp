@@ -256,6 +256,27 @@ TEST_F(DaemonKeeperTest, ChangesWhileTheDaemonCannotBeReachedReachItWhenItIsBack
     EXPECT_EQ(m_messages.texts().size(), 1u);
 }
 
+TEST_F(DaemonKeeperTest, WhatHappensWhileItsMessageIsOpenReachesTheDaemonAfterwards) {
+    startFull();
+    // While the box saying the daemon answers again is open (a window's timers run
+    // on), a tick comes and the filters are edited: the daemon ends up with the new
+    // rules, not the half of a rebuild that the tick could do.
+    m_messages.whileOpen([&](const std::string& text) {
+        if (text != kResumedMessage)
+            return false;
+        tick();
+        m_core.edited().PacketFilterAt(1)->available = 1; // drops all UDP
+        m_core.filtersChanged();
+        return true;
+    });
+    m_engine.stallNext();
+    session().drainPackets();
+    session().drainPackets();
+    EXPECT_EQ(m_messages.texts(), (Strings{kBypassedMessage, kResumedMessage}));
+    EXPECT_TRUE(m_engine.hookRegistered());
+    EXPECT_FALSE(decide(toLocal(7777)));
+}
+
 TEST_F(DaemonKeeperTest, APeriodicRefusalIsShownOncePerEpisode) {
     ASSERT_TRUE(start(threeFilters()));
     // Refused, refused, read, refused: two episodes, two messages.

@@ -179,6 +179,12 @@ TEST_F(ServiceCleanupTest, AProcessThatEndedWithoutItsOwnCleanUpIsClearedUpAfter
     EXPECT_EQ(takeNotes(), (Strings{note()}));
     ASSERT_TRUE(m_services.stopService("d").ok());
 
+    // Frozen when it is stopped: continued, it ends on SIGTERM and clears up itself.
+    ASSERT_TRUE(m_services.startService("d").ok());
+    ASSERT_EQ(::kill(record("d").pid, SIGSTOP), 0);
+    ASSERT_TRUE(m_services.stopService("d").ok());
+    EXPECT_TRUE(takeNotes().empty());
+
     // Killed by the stop itself because it ignored SIGTERM.
     ASSERT_TRUE(m_services.createService("stubborn", withCleanup({"--ignore-term"})).ok());
     ASSERT_TRUE(m_services.startService("stubborn").ok());
