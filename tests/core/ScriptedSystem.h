@@ -55,6 +55,8 @@ public:
         return out;
     }
     ScmOutcome queryServiceConfig(const std::string&, ServiceConfig& config) override {
+        if (m_config.executable.empty())
+            return {ScmStatus::NoSuchService, {}};
         config = m_config;
         return {ScmStatus::Ok, {}};
     }
