@@ -5,9 +5,10 @@
 namespace tavrin::core {
 
 ApplicationCore::ApplicationCore(CoreParts parts)
-    : m_parts(std::move(parts)),
+    : m_parts(std::move(parts)), m_daemonBypass(m_parts.ovlank),
       m_session({m_parts.ovlank, m_parts.messages, m_parts.view, *this, m_inForce, m_edited,
-                 m_parts.network, m_parts.adapters}) {}
+                 m_parts.network, m_parts.adapters,
+                 m_parts.bypass != nullptr ? *m_parts.bypass : m_daemonBypass}) {}
 
 bool ApplicationCore::setUp(const BringUpPlace& place) {
     if (!bringUpDrivers(m_parts.ipFilter, m_parts.ovlank, m_parts.messages, place))

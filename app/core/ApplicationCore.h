@@ -6,6 +6,7 @@
 
 #include "AdapterList.h"
 #include "CoreView.h"
+#include "DaemonCommands.h"
 #include "DriverBringUp.h"
 #include "DriverService.h"
 #include "ExternalCommandIni.h"
@@ -35,6 +36,9 @@ struct CoreParts {
     settings::PrivateProfile& profile;
     commands::ExternalCommandIni& commands;
     std::string settingsFile = settings::kSettingsFile;
+    // How a daemon that stopped answering is bypassed; null: with its own detach
+    // command (DaemonHookBypass).
+    HookBypass* bypass = nullptr;
 };
 
 class ApplicationCore final : private SessionHost, private NetworkInfoSettings {
@@ -99,6 +103,7 @@ private:
     bool save(settings::SaveKind kind);
 
     CoreParts m_parts;
+    DaemonHookBypass m_daemonBypass;
     settings::IniFileObject m_inForce;
     settings::IniFileObject m_edited;
     FilteringSession m_session;

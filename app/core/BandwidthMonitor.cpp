@@ -28,6 +28,10 @@ void addSaturating(int32_t& sum, uint32_t value) {
 
 void BandwidthMonitor::clear() {
     m_accumulators.clear();
+    interrupt();
+}
+
+void BandwidthMonitor::interrupt() {
     m_sentSum = kNotMeasured;
     m_receivedSum = kNotMeasured;
 }
@@ -72,8 +76,12 @@ BandwidthMonitor::secondTick(size_t filterCount, bool hidden, int32_t window,
         m_sentAverage = static_cast<int32_t>(m_sentHistory.append(m_sentSum, window));
         m_receivedAverage = static_cast<int32_t>(m_receivedHistory.append(m_receivedSum, window));
     }
-    m_sentSum = 0;
-    m_receivedSum = 0;
+    // Until a reading comes (a period longer than a second, or a link that is down)
+    // the sums stay unmeasured: a zero here would be shown and averaged as if counted.
+    if (m_sentSum != kNotMeasured)
+        m_sentSum = 0;
+    if (m_receivedSum != kNotMeasured)
+        m_receivedSum = 0;
     return second;
 }
 

@@ -26,6 +26,10 @@ public:
 
     // Start-up: accumulators 0, both sums not measured. Histories are kept.
     void clear();
+    // The daemon cannot be read (its link is down): the sums are not measured again
+    // until the next reading, so the seconds without one show "未測定" and add
+    // nothing to the averages.
+    void interrupt();
 
     // Read tick, with the bytes CLEAR_BANDWIDTH returned. `available` holds, per
     // position of the filter list in force, that filter's AVAILABLE value (1: it is a
@@ -36,8 +40,9 @@ public:
 
     // Second tick. Calls `sample(position, bytes)` for every position below
     // `filterCount` with that filter's bytes of the second and clears its accumulator.
-    // While the window is visible, the sums enter their histories of at most `window`
-    // values and the averages are recomputed. The sums start the next second at 0.
+    // While the window is visible, measured sums enter their histories of at most
+    // `window` values and the averages are recomputed. Measured sums start the next
+    // second at 0; unmeasured ones stay unmeasured until a reading comes.
     struct Second {
         bool visible = false;
         int32_t sent = 0; // the sums of the second that ended

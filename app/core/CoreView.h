@@ -54,6 +54,9 @@ public:
     virtual void bandwidthRecorded() {}
     // The exit path is leaving: tray icon, pages and a running external command go.
     virtual void programEnding() {}
+    // A lasting state the user should see in the status bar (the daemon does not
+    // answer, or could not be started again); an empty text clears it.
+    virtual void setStatusText(const std::string& /*text*/) {}
 };
 
 } // namespace tavrin::core

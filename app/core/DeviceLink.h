@@ -5,7 +5,9 @@
 
 #include "OvlankProtocol.h"
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -29,6 +31,12 @@ public:
     // gone, or it answered with a malformed frame); the link is unusable afterwards.
     virtual std::optional<ControlReply> control(uint32_t code, std::span<const uint8_t> input,
                                                 std::span<uint8_t> output) = 0;
+
+    // `handler` is called once in every request whose answer has been awaited for
+    // `after`; the request then goes on waiting for its answer or its own time limit.
+    // A link that never waits (an in-process device) ignores it.
+    virtual void setStallHandler(std::chrono::milliseconds /*after*/,
+                                 std::function<void()> /*handler*/) {}
 };
 
 // Opens the device at a path. On failure returns nullptr and a readable reason.
@@ -36,6 +44,9 @@ class DeviceOpener {
 public:
     virtual ~DeviceOpener() = default;
     virtual std::unique_ptr<DeviceLink> open(const std::string& path, std::string& error) = 0;
+    // True when nothing serves `path` at all (no device there, or nobody taking
+    // connections on it), as against a device that is there but busy or frozen.
+    virtual bool refuses(const std::string& /*path*/) { return false; }
 };
 
 } // namespace tavrin::core

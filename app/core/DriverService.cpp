@@ -53,8 +53,24 @@ int DriverService::findDriverFile(std::string_view name, std::string& path) cons
 bool DriverService::openManager() {
     const ScmOutcome opened = m_setup.manager.openManager();
     if (!opened.ok() && !opened.text.empty())
-        m_setup.messages.show(opened.text);
+        report(opened.text);
     return opened.ok();
+}
+
+void DriverService::report(const std::string& text) {
+    m_lastFailure = text;
+    if (!m_quiet)
+        m_setup.messages.show(text);
+}
+
+ServiceConfig DriverService::config() const {
+    return {m_driverFilePath, m_devicePath, m_setup.serviceArguments, m_setup.cleanupArguments};
+}
+
+void DriverService::attach(std::unique_ptr<DeviceLink> link) {
+    m_device = std::move(link);
+    if (m_device && m_stallHandler)
+        m_device->setStallHandler(m_stallAfter, m_stallHandler);
 }
 
 void DriverService::releaseTexts() {
@@ -102,8 +118,7 @@ int DriverService::Install(bool start, bool removeOnClose) {
     m_removeOnClose = removeOnClose;
     if (!openManager())
         return kServiceNoManager;
-    ServiceConfig config{m_driverFilePath, m_devicePath, m_setup.serviceArguments};
-    if (!m_setup.manager.createService(m_serviceName, config).ok() &&
+    if (!m_setup.manager.createService(m_serviceName, config()).ok() &&
         !m_setup.manager.openService(m_serviceName).ok())
         return kServiceNoService;
     m_installed = true;
@@ -124,11 +139,22 @@ int DriverService::Start() {
         return kServiceNoManager;
     if (!m_setup.manager.openService(m_serviceName).ok())
         return kServiceNoService;
+    // A record left by an earlier run may name another executable or other
+    // arguments: this run's are the ones to start. A process still running with the
+    // old ones is used as it is, and the user is told which it is.
+    const ScmOutcome changed = m_setup.manager.changeServiceConfig(m_serviceName, config());
+    if (changed.status == ScmStatus::DatabaseLocked)
+        return kServiceDatabaseLocked;
+    if (changed.status == ScmStatus::AlreadyRunning)
+        report("起動済みの" + m_serviceName + "が別の引数で動作しています。この" + m_serviceName +
+               "をそのまま使います。\n" + changed.text);
+    else if (!changed.ok() && !changed.text.empty())
+        report(changed.text);
     const ScmOutcome started = m_setup.manager.startService(m_serviceName);
     if (started.status == ScmStatus::DatabaseLocked)
         return kServiceDatabaseLocked;
     if (started.status != ScmStatus::Ok && started.status != ScmStatus::AlreadyRunning) {
-        m_setup.messages.show(started.text);
+        report(started.text);
         if (!m_removeOnClose)
             return kServiceNotStarted;
         if (!m_setup.manager.deleteService(m_serviceName).ok())
@@ -143,13 +169,51 @@ int DriverService::Start() {
 int DriverService::OpenDevice() {
     m_device.reset();
     std::string error;
-    m_device = m_setup.opener.open(m_devicePath, error);
+    attach(m_setup.opener.open(m_devicePath, error));
     if (!m_device) {
-        m_setup.messages.show(m_devicePath + " のオープンに失敗");
-        m_setup.messages.show(error);
+        report(m_devicePath + " のオープンに失敗");
+        report(error);
         return kServiceNoDevice;
     }
     return kServiceOk;
+}
+
+int DriverService::ReopenDevice() {
+    m_device.reset();
+    std::string error;
+    attach(m_setup.opener.open(m_devicePath, error));
+    if (!m_device) {
+        m_lastFailure = m_devicePath + ": " + error;
+        return kServiceNoDevice;
+    }
+    return kServiceOk;
+}
+
+bool DriverService::DeviceRefuses() {
+    return m_initialized && m_setup.opener.refuses(m_devicePath);
+}
+
+// The queries leave lastFailure() alone: it keeps the reason of the last real failure.
+int DriverService::QueryStatus(ServiceState& state) {
+    const ScmOutcome outcome = m_setup.manager.queryServiceStatus(m_serviceName, state);
+    if (outcome.ok())
+        return kServiceOk;
+    return outcome.status == ScmStatus::AccessDenied ? kServiceNoManager : kServiceNoService;
+}
+
+int DriverService::QueryConfig(ServiceConfig& config) {
+    const ScmOutcome outcome = m_setup.manager.queryServiceConfig(m_serviceName, config);
+    if (outcome.ok())
+        return kServiceOk;
+    return outcome.status == ScmStatus::AccessDenied ? kServiceNoManager : kServiceNoService;
+}
+
+void DriverService::SetStallHandler(std::chrono::milliseconds after,
+                                    std::function<void()> handler) {
+    m_stallAfter = after;
+    m_stallHandler = std::move(handler);
+    if (m_device)
+        m_device->setStallHandler(m_stallAfter, m_stallHandler);
 }
 
 int DriverService::Stop() {
@@ -202,6 +266,8 @@ int DriverService::Send(uint32_t code, std::span<const uint8_t> input) {
     if (!m_device)
         return kServiceNoDevice;
     const std::optional<ControlReply> reply = m_device->control(code, input, {});
+    if (!reply)
+        m_device.reset(); // the link is unusable; whoever keeps the service opens it again
     if (!reply || !ovlank::ntSuccess(reply->status))
         return kServiceControlFailed;
     return kServiceOk;
@@ -211,6 +277,8 @@ int DriverService::Receive(uint32_t code, std::span<uint8_t> output) {
     if (!m_device)
         return kServiceNoDevice;
     const std::optional<ControlReply> reply = m_device->control(code, {}, output);
+    if (!reply)
+        m_device.reset();
     if (!reply || !ovlank::ntSuccess(reply->status))
         return kServiceControlFailed;
     return static_cast<int>(reply->information);

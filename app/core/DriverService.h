@@ -8,7 +8,9 @@
 #include "Messages.h"
 #include "ServiceControlManager.h"
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -41,7 +43,8 @@ struct DriverServiceSetup {
     Messages& messages;
     std::string deviceFolder;       // a device name NAME is opened at deviceFolder + NAME
     std::string systemDriverFolder; // searched for the driver file after the current folder
-    std::vector<std::string> serviceArguments; // handed to the service when it is created
+    std::vector<std::string> serviceArguments;      // handed to the service when it is created
+    std::vector<std::string> cleanupArguments = {}; // its clean-up command (ServiceConfig)
 };
 
 class DriverService final {
@@ -63,10 +66,31 @@ public:
     int Remove(bool force);
     void Close();
 
-    // A request with input and no output: 0, or -5 / -9.
+    // A request with input and no output: 0, or -5 / -9. A request that never
+    // completed (no answer in time, a broken frame) closes the device: the next
+    // requests get -5 until it is opened again.
     int Send(uint32_t code, std::span<const uint8_t> input);
     // A request with output and no input: the number of bytes returned, or -5 / -9.
     int Receive(uint32_t code, std::span<uint8_t> output);
+
+    // For keeping a started service's device: opens it again without a message (0 or
+    // -5, with lastFailure() saying why), and tells a device nobody serves any more
+    // from one that is there but does not answer.
+    int ReopenDevice();
+    bool DeviceRefuses();
+    // Drops the device, as a request that never completed would.
+    void CloseDevice() { m_device.reset(); }
+    // The service's state and the configuration its process runs with: 0, -1 or -2
+    // (no record of the service).
+    int QueryStatus(ServiceState& state);
+    int QueryConfig(ServiceConfig& config);
+    // `handler` runs when a request has waited `after` for its answer (see DeviceLink).
+    void SetStallHandler(std::chrono::milliseconds after, std::function<void()> handler);
+
+    // While quiet, failures are not shown but kept in lastFailure(): for retries
+    // that report once, in their own words.
+    void setQuiet(bool quiet) { m_quiet = quiet; }
+    const std::string& lastFailure() const { return m_lastFailure; }
 
     const std::string& serviceName() const { return m_serviceName; }
     const std::string& driverFilePath() const { return m_driverFilePath; }
@@ -82,6 +106,9 @@ private:
     bool openManager();
     int findDriverFile(std::string_view name, std::string& path) const;
     void releaseTexts();
+    ServiceConfig config() const;
+    void report(const std::string& text);
+    void attach(std::unique_ptr<DeviceLink> link);
 
     DriverServiceSetup m_setup;
     std::unique_ptr<DeviceLink> m_device;
@@ -92,6 +119,10 @@ private:
     bool m_started = false;
     bool m_installed = false;
     bool m_removeOnClose = false;
+    bool m_quiet = false;
+    std::string m_lastFailure;
+    std::chrono::milliseconds m_stallAfter{0};
+    std::function<void()> m_stallHandler;
 };
 
 // What the program shows when a control request fails: "FAILED: DeviceIoControl "

@@ -21,18 +21,17 @@ bool inBand(int32_t rate, int32_t lowKb, int32_t highKb) {
     return true;
 }
 
-bool sendChange(uint32_t ruleIndex, const PacketFilter& filter, int32_t periodMs,
-                DriverService& driver, Messages& messages) {
+void sendChange(uint32_t ruleIndex, const PacketFilter& filter, int32_t periodMs,
+                DriverService& driver, FailureEpisodes& failures) {
     ovlank::ChangeFilterRequest request{};
     request.ruleIndex = ruleIndex;
     request.rule = driverRuleFor(filter, periodMs);
     uint8_t bytes[sizeof request];
     std::memcpy(bytes, &request, sizeof request);
-    if (driver.Send(ovlank::CHANGE_FILTER, bytes) != kServiceOk) {
-        messages.show(controlFailedText(ovlank::CHANGE_FILTER));
-        return false;
-    }
-    return true;
+    if (driver.Send(ovlank::CHANGE_FILTER, bytes) == kServiceOk)
+        failures.succeeded(ovlank::CHANGE_FILTER);
+    else if (driver.deviceOpen()) // one lost with the link is the link keeper's to report
+        failures.failed(ovlank::CHANGE_FILTER);
 }
 
 } // namespace
@@ -74,7 +73,7 @@ bool Evaluate(const DynamicFilter& dynamic, const PacketFilter& packet, PacketFi
 }
 
 void DynamicFilterPass::run(const Inputs& inputs, const ConditionSource& conditions,
-                            DriverService& driver, Messages& messages) {
+                            DriverService& driver, FailureEpisodes& failures) {
     std::vector<uint32_t> previous;
     for (const auto& [rule, filter] : m_overrides)
         previous.push_back(rule);
@@ -109,13 +108,13 @@ void DynamicFilterPass::run(const Inputs& inputs, const ConditionSource& conditi
             }
         }
         for (const auto& [rule, filter] : m_overrides) {
-            sendChange(rule, *filter, inputs.periodMs, driver, messages);
+            sendChange(rule, *filter, inputs.periodMs, driver, failures);
             previous.erase(std::remove(previous.begin(), previous.end(), rule), previous.end());
         }
     }
     for (uint32_t rule : previous) {
         if (rule < rules.size())
-            sendChange(rule, *rules[rule], inputs.periodMs, driver, messages);
+            sendChange(rule, *rules[rule], inputs.periodMs, driver, failures);
     }
 }
 

@@ -5,7 +5,7 @@
 
 #include "DriverService.h"
 #include "DynamicFilter.h"
-#include "Messages.h"
+#include "FailureEpisodes.h"
 #include "PacketFilter.h"
 
 #include <boost/shared_ptr.hpp>
@@ -52,9 +52,10 @@ public:
     };
 
     // One pass: CHANGE_FILTER for every override in ascending rule index, then the
-    // own rule of every filter whose override ended.
+    // own rule of every filter whose override ended. A refused request is shown once
+    // per episode; one lost with the link is left to whoever keeps the link.
     void run(const Inputs& inputs, const ConditionSource& conditions, DriverService& driver,
-             Messages& messages);
+             FailureEpisodes& failures);
 
     const OverrideMap& overrides() const { return m_overrides; }
     std::vector<int32_t> overriddenRules() const;

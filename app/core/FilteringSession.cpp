@@ -23,7 +23,8 @@ template <class Record> std::vector<uint8_t> bytesOf(const Record& record) {
 } // namespace
 
 FilteringSession::FilteringSession(SessionParts parts)
-    : m_parts(parts), m_conditions(parts.network, m_bandwidth) {}
+    : m_parts(parts), m_conditions(parts.network, m_bandwidth), m_failures(parts.messages),
+      m_keeper({parts.driver, parts.messages, parts.view, parts.bypass}, *this) {}
 
 int32_t FilteringSession::period() const {
     // As the settings file reads a period below 1: a zero period would mean no limit
@@ -33,18 +34,20 @@ int32_t FilteringSession::period() const {
 }
 
 void FilteringSession::fail(uint32_t code) {
-    m_parts.messages.show(controlFailedText(code));
+    if (m_parts.driver.deviceOpen())
+        m_parts.messages.show(controlFailedText(code));
 }
 
-bool FilteringSession::start() {
-    m_parts.host.commitForSessionStart();
-
+FilteringSession::Load FilteringSession::load(bool refreshTable) {
+    auto lost = [&] { return !m_parts.driver.deviceOpen(); };
     const std::vector<uint8_t> addresses = m_parts.adapters.localAddressListRecord();
     if (const int result = m_parts.driver.Send(ovlank::SET_LOCALIP, addresses);
         result != kServiceOk) {
+        if (lost())
+            return Load::LinkLost;
         m_parts.messages.show(controlFailedText(ovlank::SET_LOCALIP) +
                               "\nReturn code : " + std::to_string(result));
-        return false;
+        return Load::Refused;
     }
 
     uint32_t rules = 0;
@@ -60,35 +63,69 @@ bool FilteringSession::start() {
         }
         const ovlank::DriverRule rule = driverRuleFor(*filter, period());
         if (m_parts.driver.Send(ovlank::ADD_FILTER, bytesOf(rule)) != kServiceOk) {
+            if (lost())
+                return Load::LinkLost;
             fail(ovlank::ADD_FILTER);
-            return false;
+            return Load::Refused;
         }
         ++rules;
     }
 
     // A failed table ends the program unless the user keeps it; then the start goes on.
-    if (!refreshConnections() && m_programEnding)
-        return false;
+    if (refreshTable && !refreshConnections() && m_programEnding)
+        return Load::Refused;
+    if (!updatePortLists())
+        return Load::LinkLost;
     m_parts.view.rulesReloaded();
 
     if (m_parts.driver.Send(ovlank::START_IP_HOOK, {}) != kServiceOk) {
+        if (lost())
+            return Load::LinkLost;
         fail(ovlank::START_IP_HOOK);
-        return false;
+        return Load::Refused;
     }
+    return Load::Done;
+}
+
+void FilteringSession::begin() {
     m_running = true;
     m_parts.view.sessionTimers(true, std::chrono::milliseconds(period()));
-    return true;
+}
+
+void FilteringSession::end() {
+    m_running = false;
+    m_parts.view.sessionTimers(false, std::chrono::milliseconds(period()));
+}
+
+bool FilteringSession::start() {
+    m_parts.host.commitForSessionStart();
+    // A daemon that cannot be reached now gets the session once it is back.
+    if (!m_keeper.ready()) {
+        if (!m_keeper.gaveUp())
+            begin();
+        m_keeper.sessionChanged();
+        return false;
+    }
+    switch (load(true)) {
+    case Load::Done: begin(); return true;
+    case Load::Refused: return false;
+    case Load::LinkLost: begin(); return false;
+    }
+    return false;
 }
 
 bool FilteringSession::stop() {
-    for (uint32_t code : {ovlank::STOP_IP_HOOK, ovlank::CLEAR_FILTER}) {
-        if (m_parts.driver.Send(code, {}) != kServiceOk) {
-            fail(code);
-            return false;
+    // Without a link there is nothing to take down now; a daemon that comes back is
+    // brought to the stopped state by the restore.
+    if (m_keeper.up()) {
+        for (uint32_t code : {ovlank::STOP_IP_HOOK, ovlank::CLEAR_FILTER}) {
+            if (m_parts.driver.Send(code, {}) != kServiceOk && m_parts.driver.deviceOpen()) {
+                fail(code);
+                return false;
+            }
         }
     }
-    m_running = false;
-    m_parts.view.sessionTimers(false, std::chrono::milliseconds(period()));
+    end();
     return true;
 }
 
@@ -98,9 +135,51 @@ void FilteringSession::restart() {
         start();
 }
 
+bool FilteringSession::restoreDaemon() {
+    // A request lost with the link may or may not have been carried out, and a new
+    // daemon holds nothing: the whole state is sent again, as a rebuild would.
+    for (uint32_t code : {ovlank::STOP_IP_HOOK, ovlank::CLEAR_FILTER}) {
+        if (m_parts.driver.Send(code, {}) != kServiceOk) {
+            if (!m_parts.driver.deviceOpen())
+                return false;
+            fail(code);
+            if (m_running)
+                end(); // rules behind rules would have the wrong indices
+            break;
+        }
+    }
+    if (m_running) {
+        switch (load(false)) {
+        case Load::Done: break;
+        case Load::Refused: end(); break;
+        case Load::LinkLost: return false;
+        }
+    }
+    const uint32_t switchCode = m_filtering ? ovlank::START_FILTERING : ovlank::STOP_FILTERING;
+    if (m_parts.driver.Send(switchCode, {}) != kServiceOk) {
+        if (!m_parts.driver.deviceOpen())
+            return false;
+        fail(switchCode);
+    }
+    // The overrides of the current conditions, for the rule indices in force now.
+    if (m_running)
+        runDynamicPass();
+    return m_parts.driver.deviceOpen();
+}
+
+void FilteringSession::linkDown() {
+    // What was read of the current second is not a whole second's worth.
+    m_bandwidth.interrupt();
+    m_parts.view.setPaneText(kPaneUp,
+                             BandwidthMonitor::paneText(0, BandwidthMonitor::kNotMeasured));
+    m_parts.view.setPaneText(kPaneDown,
+                             BandwidthMonitor::paneText(1, BandwidthMonitor::kNotMeasured));
+}
+
 void FilteringSession::startFiltering() {
+    m_keeper.ready();
     if (m_parts.driver.Send(ovlank::START_FILTERING, {}) != kServiceOk) {
-        fail(ovlank::START_FILTERING);
+        m_parts.messages.show(controlFailedText(ovlank::START_FILTERING));
         return;
     }
     m_filtering = true;
@@ -108,8 +187,9 @@ void FilteringSession::startFiltering() {
 }
 
 void FilteringSession::stopFiltering() {
+    m_keeper.ready();
     if (m_parts.driver.Send(ovlank::STOP_FILTERING, {}) != kServiceOk) {
-        fail(ovlank::STOP_FILTERING);
+        m_parts.messages.show(controlFailedText(ovlank::STOP_FILTERING));
         return;
     }
     m_filtering = false;
@@ -117,6 +197,8 @@ void FilteringSession::stopFiltering() {
 }
 
 void FilteringSession::drainPackets() {
+    if (!m_keeper.ready())
+        return;
     const int32_t rows = m_parts.inForce.GetMaxPacketCaptureNum();
     const bool noRedraw = rows > 200 ? m_hidden : true;
     // One ring's worth at most: under a flood the daemon refills the ring as fast as
@@ -143,15 +225,21 @@ void FilteringSession::drainPackets() {
 }
 
 void FilteringSession::readCounters() {
+    if (!m_keeper.ready())
+        return;
     // Room for the largest reply the daemon can give, whatever the filter count.
     std::array<uint8_t, sizeof(ovlank::BandwidthReply)> reply{};
     const int got = m_parts.driver.Receive(ovlank::CLEAR_BANDWIDTH, reply);
+    if (got < 0 && !m_parts.driver.deviceOpen())
+        return; // lost with the link: the keeper has it
     std::vector<int32_t> available;
     for (const auto& filter : m_parts.inForce.PacketFilters())
         available.push_back(filter->available);
     if (got < 0 ||
         !m_bandwidth.addReading(std::span(reply.data(), static_cast<size_t>(got)), available))
-        fail(ovlank::CLEAR_BANDWIDTH);
+        m_failures.failed(ovlank::CLEAR_BANDWIDTH);
+    else
+        m_failures.succeeded(ovlank::CLEAR_BANDWIDTH);
 }
 
 void FilteringSession::secondTick() {
@@ -195,7 +283,6 @@ bool FilteringSession::refreshConnections() {
     }
     if (!m_hidden)
         m_parts.view.refreshConnectionPage();
-    updatePortLists();
     return true;
 }
 
@@ -240,11 +327,11 @@ bool FilteringSession::updatePortLists() {
         uint8_t bytes[sizeof request];
         std::memcpy(bytes, &request, sizeof request);
         const size_t length = ovlank::portListRequestSize(request.portCount);
-        // A refusal is ignored; only a device that is not there ends the step.
-        if (m_parts.driver.Send(ovlank::SET_PORTS, std::span(bytes, length)) == kServiceNoDevice) {
-            fail(ovlank::SET_PORTS);
+        // A refusal is ignored; only a device that is not there (any more) ends the
+        // step, and the keeper of the link reports that.
+        if (m_parts.driver.Send(ovlank::SET_PORTS, std::span(bytes, length)) != kServiceOk &&
+            !m_parts.driver.deviceOpen())
             return false;
-        }
         filter->SetProcessPorts(std::span<const uint16_t>(request.ports, count), request.portCount);
     }
     return true;
@@ -253,6 +340,15 @@ bool FilteringSession::updatePortLists() {
 void FilteringSession::connectionTick() {
     if (!refreshConnections())
         return;
+    m_keeper.watch();
+    if (!m_keeper.ready())
+        return;
+    if (!updatePortLists())
+        return;
+    runDynamicPass();
+}
+
+void FilteringSession::runDynamicPass() {
     std::vector<const PacketFilter*> packets;
     for (const auto& f : m_parts.inForce.PacketFilters())
         packets.push_back(f.get());
@@ -260,7 +356,7 @@ void FilteringSession::connectionTick() {
     for (const auto& d : m_parts.edited.DynamicFilters())
         dynamics.push_back(d.get());
     m_dynamicPass.run({packets, dynamics, m_filtering, m_dynamicFiltering, period()}, m_conditions,
-                      m_parts.driver, m_parts.messages);
+                      m_parts.driver, m_failures);
 }
 
 void FilteringSession::addressTick() {

@@ -9,8 +9,10 @@
 #include "BandwidthLog.h"
 #include "BandwidthMonitor.h"
 #include "CoreView.h"
+#include "DaemonKeeper.h"
 #include "DriverService.h"
 #include "DynamicFilterPass.h"
+#include "FailureEpisodes.h"
 #include "IniFileObject.h"
 #include "Messages.h"
 #include "NetworkConditions.h"
@@ -40,15 +42,19 @@ struct SessionParts {
     settings::IniFileObject& edited;
     NetworkInfo& network;
     AdapterList& adapters;
+    HookBypass& bypass;
 };
 
-class FilteringSession final {
+class FilteringSession final : private DaemonKeeper::Owner {
 public:
     explicit FilteringSession(SessionParts parts);
 
-    // True when the hook runs with every rule loaded.
+    // True when the hook runs with every rule loaded. While the daemon cannot be
+    // reached the session still counts as started (its timers run): the daemon gets
+    // its rules when it is back.
     bool start();
-    // True when the hook is gone and the rules are cleared.
+    // True when the hook is gone and the rules are cleared (or the daemon cannot be
+    // reached, and gets neither hook nor rules when it is back).
     bool stop();
     // Starts again only after a stop that worked: new rules behind old ones would
     // not have the indices the program gives them. The next restart tries again.
@@ -83,14 +89,30 @@ public:
     // The last ten minutes of the second ticks, for the bandwidth graph.
     const BandwidthLog& bandwidthLog() const { return m_bandwidthLog; }
     const DynamicFilterPass& dynamicPass() const { return m_dynamicPass; }
+    const DaemonKeeper& keeper() const { return m_keeper; }
 
     // Port lists of process-bound filters (timer 1020, step 3). False when the
-    // device is gone and the step ended early.
+    // link to the daemon is gone and the step ended early.
     bool updatePortLists();
 
 private:
-    bool refreshConnections(); // timer 1020 steps 1 to 3; false when the table failed
+    enum class Load { Done, Refused, LinkLost };
+
+    // DaemonKeeper::Owner
+    bool restoreDaemon() override;
+    void linkDown() override;
+    bool hooked() const override { return m_running; }
+
+    // Steps 2 to 6 of the start: addresses, rules, port lists, hook.
+    Load load(bool refreshTable);
+    // The session runs as far as the program is concerned: timers on.
+    void begin();
+    void end();
+    bool refreshConnections(); // timer 1020 steps 1 and 2; false when the table failed
     void recordSecond(const BandwidthMonitor::Second& second);
+    void runDynamicPass();     // timer 1020 step 4
+    // A failed request: nothing to show when the link went with it (the keeper
+    // reports that); else its message.
     void fail(uint32_t code);
     int32_t period() const;
 
@@ -99,6 +121,8 @@ private:
     BandwidthLog m_bandwidthLog;
     DynamicFilterPass m_dynamicPass;
     NetworkConditions m_conditions;
+    FailureEpisodes m_failures;
+    DaemonKeeper m_keeper;
     bool m_running = false;
     bool m_filtering = false;
     bool m_hidden = false;

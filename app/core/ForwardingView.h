@@ -59,6 +59,10 @@ public:
         if (m_target)
             m_target->programEnding();
     }
+    void setStatusText(const std::string& text) override {
+        if (m_target)
+            m_target->setStatusText(text);
+    }
 
 private:
     CoreView* m_target = nullptr;

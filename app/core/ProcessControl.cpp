@@ -114,7 +114,11 @@ std::string findExecutable(const std::string& name) {
 }
 
 int runCommand(const std::vector<std::string>& argv, std::string& error) {
-    const pid_t pid = spawn(argv, -1, 0, error);
+    return runCommand(argv, -1, error);
+}
+
+int runCommand(const std::vector<std::string>& argv, int outputFd, std::string& error) {
+    const pid_t pid = spawn(argv, outputFd, 0, error);
     if (pid < 0)
         return -1;
     int status = 0;
@@ -134,29 +138,51 @@ pid_t spawnDetached(const std::vector<std::string>& argv, int outputFd, std::str
     return spawn(argv, outputFd, POSIX_SPAWN_SETSID, error);
 }
 
-uint64_t processStartTime(pid_t pid) {
+namespace {
+
+// The state letter and start time of a process from /proc/<pid>/stat; false when
+// there is no such process.
+bool readStat(pid_t pid, char& state, uint64_t& start) {
     if (pid <= 0)
-        return 0;
+        return false;
     std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
     std::string line;
     if (!std::getline(in, line))
-        return 0;
+        return false;
     // The name in parentheses may hold blanks and parentheses; fields follow the last ')'.
     const size_t close = line.rfind(')');
     if (close == std::string::npos)
-        return 0;
+        return false;
     std::istringstream fields(line.substr(close + 1));
-    std::string state;
-    fields >> state;
-    if (state == "Z" || state == "X")
-        return 0;
+    std::string letter;
+    fields >> letter;
     // State is field 3; the start time is field 22.
     std::string skip;
     for (int field = 4; field < 22; ++field)
         fields >> skip;
-    uint64_t start = 0;
     fields >> start;
-    return fields ? start : 0;
+    if (!fields || letter.size() != 1)
+        return false;
+    state = letter[0];
+    return true;
+}
+
+} // namespace
+
+uint64_t processStartTime(pid_t pid) {
+    char state = 0;
+    uint64_t start = 0;
+    if (!readStat(pid, state, start) || state == 'Z' || state == 'X')
+        return 0;
+    return start;
+}
+
+bool processStopped(pid_t pid, uint64_t startTime) {
+    char state = 0;
+    uint64_t start = 0;
+    // T: stopped by a signal; t: stopped by a tracer. Either way it answers nothing.
+    return startTime != 0 && readStat(pid, state, start) && start == startTime &&
+           (state == 'T' || state == 't');
 }
 
 bool processAlive(pid_t pid, uint64_t startTime) {

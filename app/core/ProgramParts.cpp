@@ -26,8 +26,7 @@ std::optional<std::string> addQueueOption(ProgramOptions& options, std::string_v
     if (text.empty() || *end != '\0' || text[0] == '-' || text[0] == '+' || text[0] == ' ' ||
         queue > 65535)
         return std::string("--queue needs a number from 0 to 65535");
-    options.daemonArguments.insert(options.daemonArguments.end(),
-                                   {"--queue", std::to_string(queue)});
+    options.daemon.queue = static_cast<uint16_t>(queue);
     return std::nullopt;
 }
 
@@ -35,7 +34,7 @@ std::optional<std::string> addChainsOption(ProgramOptions& options, std::string_
     const std::string text(value);
     if (!ovlank::isValidChainPrefix(text))
         return std::string("--chains needs ") + ovlank::kChainPrefixRule;
-    options.daemonArguments.insert(options.daemonArguments.end(), {"--chains", text});
+    options.daemon.chainPrefix = text;
     return std::nullopt;
 }
 
@@ -53,7 +52,7 @@ ProgramParts::ProgramParts(const ProgramOptions& options, Messages& messages)
     : services(options.runtimeFolder + "/services", opener),
       ipFilter({services, facility, messages, options.runtimeFolder + "/", "", {}}),
       ovlank({services, opener, messages, options.runtimeFolder + "/", programFolder(),
-              options.daemonArguments}),
+              options.daemon.serviceArguments(), options.daemon.cleanupArguments()}),
       network(messages), profile(files), commands(files, messages),
       core({messages, view, ipFilter, ovlank, network, adapters, files, profile, commands}),
       m_keepCurrentFolder(!options.folder.empty()), m_ownFolder(programFolder()) {

@@ -6,6 +6,7 @@
 
 #include "AdapterList.h"
 #include "ApplicationCore.h"
+#include "DaemonCommands.h"
 #include "DriverService.h"
 #include "ExternalCommandIni.h"
 #include "FilePrivateProfile.h"
@@ -28,7 +29,7 @@ inline constexpr char kDefaultRuntimeFolder[] = "/run/tavrin";
 struct ProgramOptions {
     std::string folder; // empty: the current folder, or the program's own
     std::string runtimeFolder = kDefaultRuntimeFolder;
-    std::vector<std::string> daemonArguments; // --queue N, --chains PREFIX
+    DaemonCommandLine daemon; // --queue N, --chains PREFIX
 };
 
 // The option checks both front ends share. Each returns the problem, or nothing

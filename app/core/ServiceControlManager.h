@@ -14,7 +14,8 @@ enum class ScmStatus {
     DatabaseLocked, // another process holds the manager's database
     Exists,         // create: a service of that name is already registered
     NoSuchService,
-    AlreadyRunning, // start: the service runs already
+    AlreadyRunning, // start: the service runs already; change: it runs with another
+                    // configuration, which `text` describes
     NotRunning,     // stop: there is nothing to stop
     Failed,         // anything else; `text` says what
 };
@@ -31,6 +32,18 @@ struct ServiceConfig {
     std::string executable;
     std::string devicePath;
     std::vector<std::string> arguments;
+    // What makes the executable clear up after a process of this service that ended
+    // without doing so itself (killed, crashed): the manager runs it with these
+    // arguments whenever it finds such a process gone. Empty: nothing to clear up.
+    std::vector<std::string> cleanupArguments = {};
+
+    bool operator==(const ServiceConfig&) const = default;
+};
+
+enum class ServiceState {
+    Stopped, // no process runs for the service
+    Running,
+    Paused, // its process exists but is stopped (SIGSTOP) and cannot answer
 };
 
 class ServiceControlManager {
@@ -44,6 +57,14 @@ public:
     virtual ScmOutcome startService(const std::string& name) = 0;
     virtual ScmOutcome stopService(const std::string& name) = 0;
     virtual ScmOutcome deleteService(const std::string& name) = 0;
+    // Makes `config` the service's configuration for its next start. A service whose
+    // process runs with another configuration keeps it: AlreadyRunning, with a text
+    // that names that process and what it runs.
+    virtual ScmOutcome changeServiceConfig(const std::string& name,
+                                           const ServiceConfig& config) = 0;
+    // The configuration the service was last started with, or will be started with.
+    virtual ScmOutcome queryServiceConfig(const std::string& name, ServiceConfig& config) = 0;
+    virtual ScmOutcome queryServiceStatus(const std::string& name, ServiceState& state) = 0;
 };
 
 // A service that the system itself provides: always registered, never created,

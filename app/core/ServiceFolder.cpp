@@ -44,6 +44,24 @@ bool oneLine(const std::string& value) {
     return value.find('\n') == std::string::npos && value.find('\0') == std::string::npos;
 }
 
+bool validConfig(const ServiceConfig& config) {
+    bool valid = !config.executable.empty() && !config.devicePath.empty() &&
+                 oneLine(config.executable) && oneLine(config.devicePath);
+    for (const std::string& a : config.arguments)
+        valid = valid && oneLine(a);
+    for (const std::string& a : config.cleanupArguments)
+        valid = valid && oneLine(a);
+    return valid;
+}
+
+// The command line a service's process runs, for messages.
+std::string commandLineOf(const ServiceConfig& config) {
+    std::string text = config.executable + " --device " + config.devicePath;
+    for (const std::string& a : config.arguments)
+        text += " " + a;
+    return text;
+}
+
 // The last non-empty line of a service's log, to tell the user why it ended.
 std::string lastLogLine(int folderFd, const std::string& logName) {
     const int fd = ::openat(folderFd, logName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
@@ -71,6 +89,8 @@ std::string formatServiceRecord(const ServiceFolder::Record& record) {
     text += "device=" + record.config.devicePath + "\n";
     for (const std::string& a : record.config.arguments)
         text += "argument=" + a + "\n";
+    for (const std::string& a : record.config.cleanupArguments)
+        text += "cleanup=" + a + "\n";
     text += "pid=" + std::to_string(record.pid) + "\n";
     text += "starttime=" + std::to_string(record.startTime) + "\n";
     return text;
@@ -92,6 +112,8 @@ bool parseServiceRecord(const std::string& text, ServiceFolder::Record& record) 
             out.config.devicePath = value;
         } else if (key == "argument") {
             out.config.arguments.push_back(value);
+        } else if (key == "cleanup") {
+            out.config.cleanupArguments.push_back(value);
         } else if (key == "pid") {
             const std::optional<uint64_t> number = parseWholeDecimal(value);
             if (!number || *number > 0x7FFFFFFF)
@@ -216,11 +238,7 @@ ScmOutcome ServiceFolder::createService(const std::string& name, const ServiceCo
         return outcome(ScmStatus::Exists);
     if (!validServiceName(name))
         return outcome(ScmStatus::Failed, "invalid service name: " + name);
-    bool valid = !config.executable.empty() && !config.devicePath.empty() &&
-                 oneLine(config.executable) && oneLine(config.devicePath);
-    for (const std::string& a : config.arguments)
-        valid = valid && oneLine(a);
-    if (!valid)
+    if (!validConfig(config))
         return outcome(ScmStatus::Failed, "invalid service configuration");
     Session session(m_folder);
     if (auto refused = session.refusal(Access::Change))
@@ -279,6 +297,10 @@ ScmOutcome ServiceFolder::startService(const std::string& name) {
         return *refused;
     if (processAlive(record.pid, record.startTime))
         return outcome(ScmStatus::AlreadyRunning);
+    if (record.pid != 0) {
+        clearUp(session, name, record.config); // it ended without a stop
+        session.writeRecordWithoutProcess(name, record);
+    }
     return startDaemon(session, name, record);
 }
 
@@ -318,6 +340,7 @@ ScmOutcome ServiceFolder::startDaemon(Session& session, const std::string& name,
             text += " before its device answered";
             if (const std::string last = lastLogLine(session.fd(), logName); !last.empty())
                 text += ": " + last;
+            clearUp(session, name, config);
             return outcome(ScmStatus::Failed, text);
         }
         if (deviceAnswers(config.devicePath))
@@ -330,9 +353,95 @@ ScmOutcome ServiceFolder::startDaemon(Session& session, const std::string& name,
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
     session.writeRecordWithoutProcess(name, record);
+    clearUp(session, name, config);
     return outcome(ScmStatus::Failed, config.devicePath + " did not answer within " +
                                           std::to_string(m_timing.startWait.count() / 1000) +
                                           " s (see " + logPath(name) + ")");
+}
+
+void ServiceFolder::clearUp(Session& session, const std::string& name,
+                            const ServiceConfig& config) {
+    if (config.cleanupArguments.empty())
+        return;
+    // Its lines follow the process's own in the service's log.
+    const int log = ::openat(session.fd(), (name + ".log").c_str(),
+                             O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
+    std::vector<std::string> argv{config.executable};
+    argv.insert(argv.end(), config.cleanupArguments.begin(), config.cleanupArguments.end());
+    argv.insert(argv.end(), {"--device", config.devicePath});
+    std::string error;
+    const int status = runCommand(argv, log, error);
+    if (log >= 0) {
+        if (status != 0) {
+            const std::string line =
+                "clearing up after " + name +
+                " failed: " + (status < 0 ? error : "status " + std::to_string(status)) + "\n";
+            [[maybe_unused]] const ssize_t written = ::write(log, line.data(), line.size());
+        }
+        ::close(log);
+    }
+}
+
+ScmOutcome ServiceFolder::changeServiceConfig(const std::string& name,
+                                              const ServiceConfig& config) {
+    if (m_systemServices.count(name) != 0)
+        return outcome(ScmStatus::Ok);
+    if (!validServiceName(name))
+        return outcome(ScmStatus::NoSuchService);
+    if (!validConfig(config))
+        return outcome(ScmStatus::Failed, "invalid service configuration");
+    Session session(m_folder);
+    Record record;
+    if (auto refused = loadRecord(session, Access::Change, name, record))
+        return *refused;
+    if (record.config == config)
+        return outcome(ScmStatus::Ok);
+    if (processAlive(record.pid, record.startTime))
+        return outcome(ScmStatus::AlreadyRunning,
+                       "pid " + std::to_string(record.pid) + ": " + commandLineOf(record.config));
+    // A process of the old configuration that ended without clearing up left its
+    // things under the old names; only the old configuration can find them.
+    if (record.pid != 0)
+        clearUp(session, name, record.config);
+    record.config = config;
+    record.pid = 0;
+    record.startTime = 0;
+    if (!session.writeRecord(name, record))
+        return outcome(ScmStatus::Failed, m_folder + "/" + name + ": " + std::strerror(errno));
+    return outcome(ScmStatus::Ok);
+}
+
+ScmOutcome ServiceFolder::queryServiceConfig(const std::string& name, ServiceConfig& config) {
+    if (m_systemServices.count(name) != 0)
+        return outcome(ScmStatus::Failed, name + " is part of the system and has no record");
+    if (!validServiceName(name))
+        return outcome(ScmStatus::NoSuchService);
+    Session session(m_folder);
+    Record record;
+    if (auto refused = loadRecord(session, Access::Read, name, record))
+        return *refused;
+    config = record.config;
+    return outcome(ScmStatus::Ok);
+}
+
+ScmOutcome ServiceFolder::queryServiceStatus(const std::string& name, ServiceState& state) {
+    if (m_systemServices.count(name) != 0) {
+        state = ServiceState::Running;
+        return outcome(ScmStatus::Ok);
+    }
+    if (!validServiceName(name))
+        return outcome(ScmStatus::NoSuchService);
+    Session session(m_folder);
+    Record record;
+    if (auto refused = loadRecord(session, Access::Read, name, record))
+        return *refused;
+    if (!processAlive(record.pid, record.startTime))
+        state = ServiceState::Stopped;
+    else if (processStopped(record.pid, record.startTime))
+        state = ServiceState::Paused;
+    else
+        state = ServiceState::Running;
+    return outcome(ScmStatus::Ok);
 }
 
 ScmOutcome ServiceFolder::stopService(const std::string& name) {
@@ -345,6 +454,9 @@ ScmOutcome ServiceFolder::stopService(const std::string& name) {
     if (auto refused = loadRecord(session, Access::Change, name, record))
         return *refused;
     if (!processAlive(record.pid, record.startTime)) {
+        // It ended on its own since it was started (a crash, a kill): nobody cleared up.
+        if (record.pid != 0)
+            clearUp(session, name, record.config);
         session.writeRecordWithoutProcess(name, record);
         return outcome(ScmStatus::NotRunning);
     }
@@ -358,15 +470,21 @@ ScmOutcome ServiceFolder::stopService(const std::string& name) {
         return true;
     };
     ::kill(record.pid, SIGTERM);
+    // A daemon that is stopped (frozen) gets to handle it and clear up itself.
+    ::kill(record.pid, SIGCONT);
     bool ended = waitForEnd(m_timing.stopWait);
+    bool killed = false;
     if (!ended) {
         // It had its chance to remove its hook; traffic passes without it anyway.
         ::kill(record.pid, SIGKILL);
+        killed = true;
         ended = waitForEnd(std::chrono::seconds(2));
     }
     if (!ended)
         return outcome(ScmStatus::Failed,
                        name + " (pid " + std::to_string(record.pid) + ") did not end");
+    if (killed)
+        clearUp(session, name, record.config);
     session.writeRecordWithoutProcess(name, record);
     return outcome(ScmStatus::Ok);
 }

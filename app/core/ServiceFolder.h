@@ -3,6 +3,9 @@
 // runs as. Starting launches the executable detached and waits until its device
 // answers; stopping sends SIGTERM. An advisory lock on the folder is the database
 // lock: every change takes it, and another process holding it gives DatabaseLocked.
+// A process that ended without its own clean-up (killed by the stop, crashed, or
+// ended during its start) is cleared up after with the record's clean-up command
+// before anything else is done with the service.
 #pragma once
 
 #include "DeviceLink.h"
@@ -35,6 +38,9 @@ public:
     ScmOutcome startService(const std::string& name) override;
     ScmOutcome stopService(const std::string& name) override;
     ScmOutcome deleteService(const std::string& name) override;
+    ScmOutcome changeServiceConfig(const std::string& name, const ServiceConfig& config) override;
+    ScmOutcome queryServiceConfig(const std::string& name, ServiceConfig& config) override;
+    ScmOutcome queryServiceStatus(const std::string& name, ServiceState& state) override;
 
     const std::string& folder() const { return m_folder; }
     // Where a service's standard output and error go: "<folder>/<name>.log".
@@ -58,6 +64,8 @@ private:
     std::optional<ScmOutcome> loadRecord(Session& session, Access access, const std::string& name,
                                          Record& record) const;
     ScmOutcome startDaemon(Session& session, const std::string& name, Record& record);
+    // Runs the configuration's clean-up command, its output added to the service's log.
+    void clearUp(Session& session, const std::string& name, const ServiceConfig& config);
     bool deviceAnswers(const std::string& devicePath);
 
     std::string m_folder;

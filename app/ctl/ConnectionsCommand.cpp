@@ -263,6 +263,15 @@ void queueHostNames(NetworkInfo& info) {
     }
 }
 
+// Up to kNameWait for the queued names, in steps short enough to notice Ctrl-C.
+void waitForNames(NetworkInfo& info) {
+    const auto end = std::chrono::steady_clock::now() + kNameWait;
+    while (!g_interrupted && std::chrono::steady_clock::now() < end) {
+        if (info.resolver().waitUntilIdle(std::chrono::milliseconds(100)))
+            return;
+    }
+}
+
 int run(int argc, char** argv) {
     Options options;
     if (!parseOptions(argc, argv, options)) {
@@ -270,14 +279,23 @@ int run(int argc, char** argv) {
         return kExitUsage;
     }
 
-    StreamMessages messages(stderr, Answer::No);
-    // No redraw to protect here: names are looked up as soon as they are asked for.
-    NetworkInfo info(messages, NetworkInfo::Options{std::chrono::milliseconds(0)});
-
+    // The first Ctrl-C ends the listing after the table in hand; the handler then
+    // gives way, so a second one ends the program at once, whatever it waits for.
     struct sigaction action {};
     action.sa_handler = onSignal;
+    action.sa_flags = SA_RESETHAND;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+
+    StreamMessages messages(stderr, Answer::No);
+    NetworkInfo::Options networkOptions;
+    // No redraw to protect here: names are looked up as soon as they are asked for.
+    networkOptions.resolverPause = std::chrono::milliseconds(0);
+    // -n asks the name service nothing at all; nor does a listing check this
+    // machine's own name, which only the window's start-up reports.
+    networkOptions.resolveNames = !options.numeric;
+    networkOptions.checkLocalHost = false;
+    NetworkInfo info(messages, networkOptions);
 
     const bool terminal = ::isatty(STDOUT_FILENO) == 1;
     for (long printed = 0; !g_interrupted;) {
@@ -289,7 +307,7 @@ int run(int argc, char** argv) {
         if (!options.numeric) {
             queueHostNames(info);
             if (!options.watch)
-                info.resolver().waitUntilIdle(kNameWait);
+                waitForNames(info);
         }
         std::string out;
         if (options.watch && !options.json)

@@ -3,6 +3,7 @@
 #include "ApplicationCore.h"
 #include "BandwidthMonitor.h"
 #include "FilteringSession.h"
+#include "PlainText.h"
 
 namespace tavrin::ctl {
 
@@ -32,6 +33,14 @@ void HeadlessView::setPaneText(int pane, const std::string& text) {
 void HeadlessView::filteringChanged(bool filtering) {
     std::fprintf(m_out, "filtering %s\n", filtering ? "on" : "off");
     std::fflush(m_out);
+}
+
+void HeadlessView::setStatusText(const std::string& text) {
+    // A cleared text needs no line: the next status line shows things are back.
+    if (text.empty())
+        return;
+    std::fprintf(m_err, "tavrinctl run: %s\n", escapeControlBytes(text).c_str());
+    std::fflush(m_err);
 }
 
 const std::string& HeadlessView::paneText(int pane) const {

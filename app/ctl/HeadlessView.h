@@ -1,6 +1,7 @@
 // The window side of `tavrinctl run`: the session's timers on the event loop, the
 // status bar as a line on standard output every second, filtering changes as
-// lines too, and the end of the exit path as the end of the loop.
+// lines too, the status bar's text on standard error, and the end of the exit path
+// as the end of the loop.
 #pragma once
 
 #include "CoreView.h"
@@ -18,7 +19,9 @@ namespace tavrin::ctl {
 
 class HeadlessView final : public core::CoreView {
 public:
-    HeadlessView(RunLoop& loop, std::FILE* out) : m_loop(loop), m_out(out) {}
+    // The status lines go to `out`; messages of lasting states (setStatusText) to `err`.
+    HeadlessView(RunLoop& loop, std::FILE* out, std::FILE* err)
+        : m_loop(loop), m_out(out), m_err(err) {}
 
     // The session whose ticks the timers call; set once the core exists.
     void bind(core::FilteringSession& session) { m_session = &session; }
@@ -27,12 +30,14 @@ public:
     void setPaneText(int pane, const std::string& text) override;
     void endProgram() override { m_loop.quit(); }
     void filteringChanged(bool filtering) override;
+    void setStatusText(const std::string& text) override;
 
     const std::string& paneText(int pane) const;
 
 private:
     RunLoop& m_loop;
     std::FILE* m_out;
+    std::FILE* m_err;
     core::FilteringSession* m_session = nullptr;
     std::map<int, std::string> m_panes;
 };

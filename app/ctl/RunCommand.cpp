@@ -3,6 +3,7 @@
 // event loop; the status bar printed every second and every message on standard
 // error; SIGINT, SIGTERM, SIGHUP or SIGQUIT leave through the exit path.
 #include "ApplicationCore.h"
+#include "DaemonCommands.h"
 #include "FilePrivateProfile.h"
 #include "HeadlessView.h"
 #include "OvlankProtocol.h"
@@ -34,7 +35,7 @@ struct RunOptions {
     std::string folder; // empty: the current folder, or the program's own
     bool filter = false;
     std::string runtimeFolder = "/run/tavrin";
-    std::vector<std::string> daemonArguments;
+    core::DaemonCommandLine daemon;
 };
 
 bool usageError(const std::string& text) {
@@ -73,14 +74,13 @@ bool parse(int argc, char** argv, RunOptions& options) {
             const unsigned long queue = std::strtoul(text.c_str(), &end, 10);
             if (text.empty() || *end != '\0' || text[0] == '-' || queue > 65535)
                 return usageError("--queue needs a number from 0 to 65535");
-            options.daemonArguments.insert(options.daemonArguments.end(),
-                                           {"--queue", std::to_string(queue)});
+            options.daemon.queue = static_cast<uint16_t>(queue);
         } else if (arg == "--chains") {
             if (!value(text))
                 return false;
             if (!ovlank::isValidChainPrefix(text))
                 return usageError(std::string("--chains needs ") + ovlank::kChainPrefixRule);
-            options.daemonArguments.insert(options.daemonArguments.end(), {"--chains", text});
+            options.daemon.chainPrefix = text;
         } else {
             return usageError("unknown argument '" + arg + "'");
         }
@@ -136,14 +136,15 @@ int run(int argc, char** argv) {
     core::ServiceFolder services(options.runtimeFolder + "/services", opener);
     services.addSystemService(core::kIpFilterDriverName, facility);
     core::DriverService ipFilter({services, facility, messages, deviceFolder, "", {}});
-    core::DriverService ovlank(
-        {services, opener, messages, deviceFolder, ownFolder, options.daemonArguments});
+    core::DriverService ovlank({services, opener, messages, deviceFolder, ownFolder,
+                                options.daemon.serviceArguments(),
+                                options.daemon.cleanupArguments()});
     AdapterList adapters;
     NetworkInfo network(messages);
     settings::PosixFileSystem files;
     settings::FilePrivateProfile profile(files);
     commands::ExternalCommandIni commandStore(files, messages);
-    HeadlessView view(loop, stdout);
+    HeadlessView view(loop, stdout, stderr);
     core::ApplicationCore app(
         {messages, view, ipFilter, ovlank, network, adapters, files, profile, commandStore});
     view.bind(app.session());

@@ -4,9 +4,14 @@
 #include "PlainText.h"
 
 #include <arpa/inet.h>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
 #include <netinet/in.h>
 #include <pthread.h>
 #include <sched.h>
+#include <unordered_set>
 
 namespace tavrin {
 
@@ -40,97 +45,138 @@ std::string HostNameResolver::makeName(HostLookup& lookup, uint32_t address) {
     return dottedAddress(address);
 }
 
-HostNameResolver::HostNameResolver(HostLookup& lookup, std::chrono::milliseconds pause)
-    : m_lookup(lookup), m_pause(pause) {}
+struct HostNameResolver::State {
+    State(std::shared_ptr<HostLookup> l, std::chrono::milliseconds p)
+        : lookup(std::move(l)), pause(p) {}
+
+    const std::shared_ptr<HostLookup> lookup;
+    const std::chrono::milliseconds pause;
+
+    // One lock for the queue and the cache, never held during a lookup or a pause.
+    std::mutex lock;
+    std::condition_variable wake; // the worker: work arrived, or stop
+    std::condition_variable idle; // waiters: the queue moved
+    std::deque<uint32_t> queue;
+    std::unordered_set<uint32_t> queued;
+    std::map<uint32_t, std::string> cache;
+    unsigned storedSinceClearing = 0;
+    bool stop = false;
+    bool running = false;
+    bool inLookup = false; // the worker is out on the network, without the lock
+};
+
+HostNameResolver::HostNameResolver(std::shared_ptr<HostLookup> lookup,
+                                   std::chrono::milliseconds pause)
+    : m_state(std::make_shared<State>(std::move(lookup), pause)) {}
 
 HostNameResolver::~HostNameResolver() {
     stop();
 }
 
-void HostNameResolver::start(Messages& messages) {
-    if (m_worker.joinable())
+void HostNameResolver::start(Messages& messages, bool checkLocalHost) {
+    if (m_started)
         return;
-    if (const auto name = m_lookup.localHostName(); !name)
+    m_started = true;
+    if (!checkLocalHost) {
+        // nothing asked of the name service before the first queued address
+    } else if (const auto name = m_state->lookup->localHostName(); !name) {
         messages.show("ホスト名取得エラー");
-    else if (!m_lookup.resolvesToAddress(*name))
+    } else if (!m_state->lookup->resolvesToAddress(*name)) {
         messages.show("IP アドレス取得エラー");
-    {
-        std::lock_guard lock(m_lock);
-        m_stop = false;
-        m_running = true;
     }
-    m_worker = std::thread([this] { run(); });
+    {
+        std::lock_guard lock(m_state->lock);
+        m_state->stop = false;
+        m_state->running = true;
+    }
+    m_worker = std::thread([state = m_state] { run(state); });
 }
 
 void HostNameResolver::stop() {
+    State& state = *m_state;
+    bool inLookup = false;
     {
-        std::lock_guard lock(m_lock);
-        m_stop = true;
+        std::lock_guard lock(state.lock);
+        state.stop = true;
+        inLookup = state.inLookup;
     }
-    m_wake.notify_all();
-    m_idle.notify_all(); // nobody waits for a queue that will not move any more
-    if (m_worker.joinable())
-        m_worker.join();
-    std::lock_guard lock(m_lock);
-    m_running = false;
-    m_idle.notify_all();
+    state.wake.notify_all();
+    state.idle.notify_all(); // nobody waits for a queue that will not move any more
+    if (m_worker.joinable()) {
+        // A lookup may take as long as the name service likes (an unreachable server:
+        // many seconds). Nothing waits for it: the worker owns its share of the state
+        // and ends by itself once the lookup returns. Without a lookup it sees the
+        // stop at once.
+        if (inLookup)
+            m_worker.detach();
+        else
+            m_worker.join();
+    }
+    std::lock_guard lock(state.lock);
+    state.running = false;
+    state.idle.notify_all();
 }
 
 std::string HostNameResolver::lookup(uint32_t address) const {
-    std::lock_guard lock(m_lock);
-    const auto it = m_cache.find(address);
-    return it == m_cache.end() ? std::string() : it->second;
+    std::lock_guard lock(m_state->lock);
+    const auto it = m_state->cache.find(address);
+    return it == m_state->cache.end() ? std::string() : it->second;
 }
 
 void HostNameResolver::enqueue(uint32_t address) {
     {
-        std::lock_guard lock(m_lock);
-        if (!m_queued.insert(address).second)
+        std::lock_guard lock(m_state->lock);
+        if (!m_state->queued.insert(address).second)
             return;
-        m_queue.push_back(address);
+        m_state->queue.push_back(address);
     }
-    m_wake.notify_one();
+    m_state->wake.notify_one();
 }
 
 size_t HostNameResolver::pendingCount() const {
-    std::lock_guard lock(m_lock);
-    return m_queue.size();
+    std::lock_guard lock(m_state->lock);
+    return m_state->queue.size();
 }
 
 bool HostNameResolver::waitUntilIdle(std::chrono::milliseconds timeout) const {
-    std::unique_lock lock(m_lock);
-    m_idle.wait_for(lock, timeout, [&] { return m_queue.empty() || !m_running || m_stop; });
-    return m_queue.empty();
+    State& state = *m_state;
+    std::unique_lock lock(state.lock);
+    state.idle.wait_for(lock, timeout,
+                        [&] { return state.queue.empty() || !state.running || state.stop; });
+    return state.queue.empty();
 }
 
-void HostNameResolver::run() {
+void HostNameResolver::run(const std::shared_ptr<State>& shared) {
     // Idle priority: lookups get the processor only when nothing else wants it.
     sched_param parameters{};
     pthread_setschedparam(pthread_self(), SCHED_IDLE, &parameters);
 
-    std::unique_lock lock(m_lock);
-    while (!m_stop) {
-        m_wake.wait(lock, [&] { return m_stop || !m_queue.empty(); });
-        if (m_wake.wait_for(lock, m_pause, [&] { return m_stop; }))
+    State& state = *shared;
+    std::unique_lock lock(state.lock);
+    while (!state.stop) {
+        state.wake.wait(lock, [&] { return state.stop || !state.queue.empty(); });
+        if (state.wake.wait_for(lock, state.pause, [&] { return state.stop; }))
             break;
-        while (!m_stop && !m_queue.empty()) {
+        while (!state.stop && !state.queue.empty()) {
             // The address stays queued while it is looked up, so that it is not
             // queued a second time meanwhile.
-            const uint32_t address = m_queue.front();
+            const uint32_t address = state.queue.front();
+            state.inLookup = true;
             lock.unlock();
-            std::string name = makeName(m_lookup, address);
+            std::string name = makeName(*state.lookup, address);
             lock.lock();
-            const bool stored = m_cache.try_emplace(address, std::move(name)).second;
-            m_queue.pop_front();
-            m_queued.erase(address);
-            if (stored && ++m_storedSinceClearing >= kNamesBeforeClearing) {
-                m_storedSinceClearing = 0;
-                m_cache.clear();
+            state.inLookup = false;
+            const bool stored = state.cache.try_emplace(address, std::move(name)).second;
+            state.queue.pop_front();
+            state.queued.erase(address);
+            if (stored && ++state.storedSinceClearing >= kNamesBeforeClearing) {
+                state.storedSinceClearing = 0;
+                state.cache.clear();
             }
-            m_idle.notify_all();
+            state.idle.notify_all();
         }
     }
-    m_idle.notify_all();
+    state.idle.notify_all();
 }
 
 } // namespace tavrin

@@ -7,15 +7,11 @@
 #include "HostLookup.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
-#include <map>
-#include <mutex>
+#include <memory>
 #include <string>
 #include <thread>
-#include <unordered_set>
 
 namespace tavrin {
 
@@ -29,19 +25,24 @@ public:
     static constexpr unsigned kNamesBeforeClearing = 1000;
 
     // `pause` is how long the worker waits after work arrives before it starts a
-    // batch, so that lookups never crowd the once-a-second redraw.
-    explicit HostNameResolver(HostLookup& lookup,
+    // batch, so that lookups never crowd the once-a-second redraw. The lookup is
+    // shared because a worker abandoned in the middle of one (see stop) may still
+    // be using it after the resolver is gone.
+    explicit HostNameResolver(std::shared_ptr<HostLookup> lookup,
                               std::chrono::milliseconds pause = std::chrono::seconds(1));
     ~HostNameResolver();
     HostNameResolver(const HostNameResolver&) = delete;
     HostNameResolver& operator=(const HostNameResolver&) = delete;
 
     // Checks that this machine's name and address can be had ("ホスト名取得エラー",
-    // "IP アドレス取得エラー" otherwise; the program goes on either way), then starts
-    // the worker.
-    void start(Messages& messages);
+    // "IP アドレス取得エラー" otherwise; the program goes on either way) unless told
+    // not to, then starts the worker. A resolver starts once: after stop() it stays
+    // stopped, as an abandoned worker may still be finishing its lookup.
+    void start(Messages& messages, bool checkLocalHost = true);
 
-    // Ends the worker, waiting for a lookup in progress to finish. Idempotent.
+    // Ends the worker without waiting on the network: an idle worker is joined, one
+    // in the middle of a lookup is left to finish it on its own and then end (its
+    // answer goes nowhere). Idempotent.
     void stop();
 
     // The cached name of `address` (network order), or "" when not resolved yet.
@@ -64,22 +65,14 @@ public:
     static std::string makeName(HostLookup& lookup, uint32_t address);
 
 private:
-    void run();
+    // Everything the worker touches, owned jointly with it so that an abandoned
+    // worker outlives the resolver safely.
+    struct State;
+    static void run(const std::shared_ptr<State>& state);
 
-    HostLookup& m_lookup;
-    const std::chrono::milliseconds m_pause;
-
-    // One lock for the queue and the cache, never held during a lookup or a pause.
-    mutable std::mutex m_lock;
-    std::condition_variable m_wake;         // the worker: work arrived, or stop
-    mutable std::condition_variable m_idle; // waiters: the queue moved
-    std::deque<uint32_t> m_queue;
-    std::unordered_set<uint32_t> m_queued;
-    std::map<uint32_t, std::string> m_cache;
-    unsigned m_storedSinceClearing = 0;
-    bool m_stop = false;
-    bool m_running = false;
+    std::shared_ptr<State> m_state;
     std::thread m_worker;
+    bool m_started = false;
 };
 
 } // namespace tavrin

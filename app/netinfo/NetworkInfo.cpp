@@ -66,9 +66,10 @@ NetworkInfo::NetworkInfo(Messages& messages, Options options)
     : NetworkInfo(messages, systemParts(messages), options) {}
 
 NetworkInfo::NetworkInfo(Messages& messages, Parts parts, Options options)
-    : m_parts(std::move(parts)), m_resolver(*m_parts.hostLookup, options.resolverPause),
+    : m_parts(std::move(parts)), m_resolver(m_parts.hostLookup, options.resolverPause),
       m_adapters(std::move(m_parts.adapterSource)) {
-    m_resolver.start(messages);
+    if (options.resolveNames)
+        m_resolver.start(messages, options.checkLocalHost);
     m_adapters.rebuild();
 }
 

@@ -46,7 +46,7 @@ public:
         std::unique_ptr<TcpTableSource> plainSource;
         std::unique_ptr<PortProcessMapper> portMapper; // null: no port mapping
         std::unique_ptr<ConnectionCutter> cutter;      // null: connections cannot be cut
-        std::unique_ptr<HostLookup> hostLookup;
+        std::shared_ptr<HostLookup> hostLookup;
         std::unique_ptr<AdapterSource> adapterSource; // null: the none entry alone
     };
     // The Linux implementations: sock_diag with /proc owners, /proc/net/tcp, the
@@ -55,15 +55,20 @@ public:
 
     struct Options {
         std::chrono::milliseconds resolverPause = std::chrono::seconds(1);
+        // Off: the resolver is never started, so no name is ever asked for (lookups
+        // stay empty and queued addresses are never resolved).
+        bool resolveNames = true;
+        // Off: the start does not check this machine's own name and address.
+        bool checkLocalHost = true;
     };
 
-    // Starts the resolver (after checking the local host name and address), builds
-    // the adapter list, and picks the table source as if the settings held their
-    // defaults.
+    // Starts the resolver (after checking the local host name and address, as the
+    // options say), builds the adapter list, and picks the table source as if the
+    // settings held their defaults.
     NetworkInfo(Messages& messages, Options options);
     explicit NetworkInfo(Messages& messages) : NetworkInfo(messages, Options{}) {}
     NetworkInfo(Messages& messages, Parts parts, Options options);
-    ~NetworkInfo(); // stops the resolver, waiting for a lookup in progress
+    ~NetworkInfo(); // stops the resolver, abandoning a lookup in progress
     NetworkInfo(const NetworkInfo&) = delete;
     NetworkInfo& operator=(const NetworkInfo&) = delete;
 

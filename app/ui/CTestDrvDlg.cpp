@@ -489,6 +489,10 @@ void CTestDrvDlg::openBandwidthGraph() {
     m_graph->activateWindow();
 }
 
+void CTestDrvDlg::setStatusText(const std::string& text) {
+    m_panes->setStatusText(qs(text));
+}
+
 void CTestDrvDlg::programEnding() {
     m_tray->remove();
     m_commandPage->closeAtExit();

@@ -97,6 +97,7 @@ public:
     void refreshFilterBandwidth(const std::vector<int32_t>& overriddenRules) override;
     void bandwidthRecorded() override;
     void programEnding() override;
+    void setStatusText(const std::string& text) override;
 
     // MainDialogLink
     void showPage(int pageId) override;

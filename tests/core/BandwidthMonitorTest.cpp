@@ -139,15 +139,72 @@ TEST(BandwidthMonitor, AveragesFollowTheWindowAndStandStillWhileHidden) {
     EXPECT_EQ(monitor.sentAverage(), 300);
 }
 
-TEST(BandwidthMonitor, ASecondWithoutReadingsShowsNotMeasuredAndAddsNoHistory) {
+TEST(BandwidthMonitor, SecondsBeforeTheFirstReadingShowNotMeasuredAndAddNoHistory) {
+    const int32_t none[] = {0};
+    // Read ticks by second: with a period of 2500 ms the first reading falls into the
+    // third second, and the seconds before it were never measured, hidden or not.
+    struct Case {
+        const char* name;
+        std::vector<int> readingsPerSecond;
+        bool hidden;
+    };
+    const Case cases[] = {
+        {"period 250 ms", {4, 4, 4}, false},
+        {"period 2500 ms", {0, 0, 1, 0, 0, 1}, false},
+        {"period 2500 ms, hidden at first", {0, 0, 1, 0}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        BandwidthMonitor monitor;
+        bool measured = false;
+        std::vector<int32_t> shown;
+        for (size_t s = 0; s < c.readingsPerSecond.size(); ++s) {
+            for (int r = 0; r < c.readingsPerSecond[s]; ++r)
+                ASSERT_TRUE(monitor.addReading(reply({}, 2048, 1024), none));
+            measured = measured || c.readingsPerSecond[s] > 0;
+            const bool hidden = c.hidden && s < 2;
+            const auto tick = monitor.secondTick(0, hidden, 5, [](size_t, int32_t) {});
+            shown.push_back(tick.sent);
+            if (!measured) {
+                EXPECT_EQ(tick.sent, BandwidthMonitor::kNotMeasured) << s;
+                EXPECT_EQ(BandwidthMonitor::paneText(1, tick.received), " DOWN    未測定");
+            } else {
+                // Once measured, a second without a reading is a measured zero.
+                EXPECT_EQ(tick.sent, 2048 * c.readingsPerSecond[s]) << s;
+            }
+        }
+        // The average holds only the measured seconds.
+        int64_t sum = 0;
+        int64_t count = 0;
+        for (int32_t v : shown) {
+            if (v != BandwidthMonitor::kNotMeasured) {
+                sum += v;
+                ++count;
+            }
+        }
+        if (c.hidden)
+            continue; // the hidden seconds stand still
+        EXPECT_EQ(monitor.sentAverage(), count == 0 ? 0 : sum / count);
+    }
+}
+
+TEST(BandwidthMonitor, AnInterruptedLinkIsNotMeasuredUntilTheNextReading) {
     BandwidthMonitor monitor;
-    const auto first = monitor.secondTick(0, false, 5, [](size_t, int32_t) {});
-    EXPECT_EQ(first.sent, BandwidthMonitor::kNotMeasured);
-    EXPECT_EQ(BandwidthMonitor::paneText(0, first.sent), " UP    未測定");
-    EXPECT_EQ(monitor.sentAverage(), 0);
-    // Afterwards a quiet second is a measured zero.
-    const auto next = monitor.secondTick(0, false, 5, [](size_t, int32_t) {});
-    EXPECT_EQ(next.sent, 0);
+    const int32_t none[] = {0};
+    ASSERT_TRUE(monitor.addReading(reply({}, 3000, 0), none));
+    monitor.secondTick(0, false, 5, [](size_t, int32_t) {});
+    EXPECT_EQ(monitor.sentAverage(), 3000);
+    // Lost after part of a second was read: that part is not shown as a whole second.
+    ASSERT_TRUE(monitor.addReading(reply({}, 100, 0), none));
+    monitor.interrupt();
+    for (int s = 0; s < 3; ++s) {
+        const auto down = monitor.secondTick(0, false, 5, [](size_t, int32_t) {});
+        EXPECT_EQ(down.sent, BandwidthMonitor::kNotMeasured);
+    }
+    EXPECT_EQ(monitor.sentAverage(), 3000);
+    ASSERT_TRUE(monitor.addReading(reply({}, 1000, 0), none));
+    EXPECT_EQ(monitor.secondTick(0, false, 5, [](size_t, int32_t) {}).sent, 1000);
+    EXPECT_EQ(monitor.sentAverage(), 2000);
 
     monitor.clear();
     EXPECT_EQ(monitor.sentSum(), BandwidthMonitor::kNotMeasured);

@@ -48,6 +48,7 @@ public:
     }
     void bandwidthRecorded() override { ++bandwidthRecords; }
     void programEnding() override { events.push_back("ending"); }
+    void setStatusText(const std::string& text) override { statusTexts.push_back(text); }
 
     bool timersRunning = false;
     std::chrono::milliseconds timerPeriod{0};
@@ -60,6 +61,20 @@ public:
     int bandwidthRefreshes = 0;
     int bandwidthRecords = 0;
     std::vector<int32_t> overriddenRules;
+    std::vector<std::string> statusTexts;
+};
+
+// A bypass that only counts, and works or fails as the test says.
+class RecordingBypass final : public HookBypass {
+public:
+    bool detach(std::string& error) override {
+        ++detaches;
+        if (!works)
+            error = "iptables-restore: line 3 failed";
+        return works;
+    }
+    int detaches = 0;
+    bool works = true;
 };
 
 // Adapters as a test sets them.
@@ -139,8 +154,9 @@ public:
     commands::ExternalCommandIni m_commands;
     DriverService m_ipFilter{{m_manager, m_facility, m_messages, "/run/t/", "", {}}};
     DriverService m_ovlank{{m_manager, m_engine, m_messages, "/run/t/", "", {}}};
+    RecordingBypass m_bypass;
     ApplicationCore m_core{{m_messages, m_forward, m_ipFilter, m_ovlank, m_network, m_adapters,
-                            m_files, m_profile, m_commands}};
+                            m_files, m_profile, m_commands, settings::kSettingsFile, &m_bypass}};
 };
 
 } // namespace tavrin::core::test

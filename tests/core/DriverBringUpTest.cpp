@@ -61,8 +61,9 @@ TEST_F(DriverBringUpTest, StartsBothServicesChecksTheVersionAndResetsTheDaemon) 
     EXPECT_TRUE(m_messages.texts().empty());
     // The daemon is not in the starting folder, so the program's own folder is current.
     EXPECT_EQ(tavrin::test::currentFolder(), m_program.path());
-    EXPECT_EQ(m_ipManager.calls(), (Strings{"openManager", "create IpFilterDriver", "openManager",
-                                            "open IpFilterDriver", "start IpFilterDriver"}));
+    EXPECT_EQ(m_ipManager.calls(),
+              (Strings{"openManager", "create IpFilterDriver", "openManager", "open IpFilterDriver",
+                       "change IpFilterDriver", "start IpFilterDriver"}));
     EXPECT_EQ(m_ipManager.lastConfig().executable, kIpFilterDriverFile);
     EXPECT_EQ(m_manager.lastConfig().executable, m_program / "Ovlank");
     EXPECT_EQ(m_manager.lastConfig().devicePath, "/run/t/Ovlank");

@@ -104,9 +104,75 @@ TEST_F(DriverServiceTest, InstallRegistersTheServiceOnceAndStartsWhenAsked) {
     EXPECT_EQ(service.Install(false, true), kServiceOk);
     EXPECT_TRUE(m_manager.calls().empty());
     EXPECT_EQ(service.Install(true, true), kServiceOk);
-    EXPECT_EQ(m_manager.calls(), (Strings{"openManager", "open Ovlank", "start Ovlank"}));
+    EXPECT_EQ(m_manager.calls(),
+              (Strings{"openManager", "open Ovlank", "change Ovlank", "start Ovlank"}));
     EXPECT_TRUE(service.started());
     EXPECT_TRUE(service.deviceOpen());
+}
+
+TEST_F(DriverServiceTest, AStartRunsThisRunsConfigurationOrNamesTheDaemonThatRunsAnother) {
+    DriverService service({m_manager,
+                           m_opener,
+                           m_messages,
+                           "/run/tavrin-test/",
+                           m_system.path(),
+                           {"--chains", "AUDX"},
+                           {"--remove", "--chains", "AUDX"}});
+    // A record left by a killed run is registered already; the start makes it this
+    // run's before it starts anything.
+    m_manager.script("create", ScmStatus::Exists);
+    ASSERT_EQ(service.Open("Ovlank", "/opt/Ovlank", {}, true, true), kServiceOk);
+    EXPECT_EQ(m_manager.calls(),
+              (Strings{"openManager", "create Ovlank", "open Ovlank", "openManager", "open Ovlank",
+                       "change Ovlank", "start Ovlank"}));
+    ServiceConfig config;
+    ASSERT_EQ(service.QueryConfig(config), kServiceOk);
+    EXPECT_EQ(config, (ServiceConfig{"/opt/Ovlank",
+                                     "/run/tavrin-test/Ovlank",
+                                     {"--chains", "AUDX"},
+                                     {"--remove", "--chains", "AUDX"}}));
+    EXPECT_TRUE(m_messages.texts().empty());
+
+    // A daemon that still runs with the old record is used as it is, and named.
+    struct Case {
+        ScmStatus change;
+        std::string text;
+        int result;
+        Strings shown;
+    };
+    const Case cases[] = {
+        {ScmStatus::AlreadyRunning,
+         "pid 42: /old/Ovlank --device /run/tavrin-test/Ovlank --chains OLD",
+         kServiceOk,
+         {"起動済みのOvlankが別の引数で動作しています。このOvlankをそのまま使います。\n"
+          "pid 42: /old/Ovlank --device /run/tavrin-test/Ovlank --chains OLD"}},
+        {ScmStatus::Failed,
+         "/run/t/services/Ovlank: No space left",
+         kServiceOk,
+         {"/run/t/services/Ovlank: No space left"}},
+        {ScmStatus::DatabaseLocked, "", kServiceDatabaseLocked, {}},
+    };
+    for (const Case& c : cases) {
+        m_messages.clear();
+        ASSERT_EQ(service.Stop(), kServiceOk);
+        m_manager.script("change", c.change, c.text);
+        EXPECT_EQ(service.Start(), c.result) << c.text;
+        EXPECT_EQ(m_messages.texts(), c.shown);
+    }
+
+    // Quiet: the failure is kept for whoever reports it, not shown.
+    m_messages.clear();
+    ASSERT_EQ(service.Stop(), kServiceOk);
+    service.setQuiet(true);
+    m_manager.script("start", ScmStatus::Failed, "Ovlank exited with status 1");
+    EXPECT_EQ(service.Start(), kServiceNotStartedDeleted);
+    EXPECT_TRUE(m_messages.texts().empty());
+    EXPECT_EQ(service.lastFailure(), "Ovlank exited with status 1");
+    service.setQuiet(false);
+    m_manager.state = ServiceState::Paused;
+    ServiceState state = ServiceState::Stopped;
+    EXPECT_EQ(service.QueryStatus(state), kServiceOk);
+    EXPECT_EQ(state, ServiceState::Paused);
 }
 
 TEST_F(DriverServiceTest, StartMapsEveryOutcomeToItsResultCode) {
@@ -234,8 +300,20 @@ TEST_F(DriverServiceTest, SendAndReceiveKeepTheirResultCodes) {
     EXPECT_EQ(service.Send(ovlank::SET_LOCALIP, input), kServiceOk);
     device.script(ovlank::SET_LOCALIP, {true, ovlank::STATUS_INVALID_PARAMETER, {}});
     EXPECT_EQ(service.Send(ovlank::SET_LOCALIP, input), kServiceControlFailed);
+    // A request that never completes closes the device; nothing reaches it until it
+    // is opened again, without a message.
     device.script(ovlank::START_FILTERING, {false, ovlank::STATUS_SUCCESS, {}});
     EXPECT_EQ(service.Send(ovlank::START_FILTERING, {}), kServiceControlFailed);
+    EXPECT_FALSE(service.deviceOpen());
+    const size_t reached = device.requests().size();
+    EXPECT_EQ(service.Send(ovlank::START_FILTERING, {}), kServiceNoDevice);
+    EXPECT_EQ(service.Receive(ovlank::GET_PACKET, buffer), kServiceNoDevice);
+    EXPECT_EQ(device.requests().size(), reached);
+    m_opener.failNext(1);
+    EXPECT_EQ(service.ReopenDevice(), kServiceNoDevice);
+    EXPECT_EQ(service.lastFailure(), "/run/tavrin-test/Ovlank: No such file or directory");
+    EXPECT_EQ(service.ReopenDevice(), kServiceOk);
+    EXPECT_TRUE(m_messages.texts().empty());
 
     device.script(ovlank::CLEAR_BANDWIDTH,
                   {true, ovlank::STATUS_SUCCESS, {9, 0, 0, 0, 7, 0, 0, 0}});

@@ -153,7 +153,7 @@ protected:
         for (const auto& d : m_dynamics)
             dynamics.push_back(&d);
         m_pass.run({packets, dynamics, filtering, dynamicFiltering, period}, m_machine, m_driver,
-                   m_messages);
+                   m_failures);
     }
     ScriptedDevice& device() { return m_opener.device(); }
     // The CHANGE_FILTER requests sent since the last call.
@@ -169,6 +169,7 @@ protected:
     test::ScriptedOpener m_opener;
     tavrin::test::RecordingMessages m_messages;
     DriverService m_driver{{m_manager, m_opener, m_messages, "/run/t/", "", {}}};
+    FailureEpisodes m_failures{m_messages};
     FixedConditions m_machine;
     std::vector<PacketFilter> m_packets;
     std::vector<DynamicFilter> m_dynamics;
@@ -255,6 +256,43 @@ TEST_F(DynamicFilterPassTest, SwitchingFilteringOrDynamicFilteringOffRestoresEve
     EXPECT_EQ(takeChanges().size(), 2u);
     EXPECT_EQ(m_messages.texts(),
               (std::vector<std::string>{"FAILED: DeviceIoControl CHANGE_FILTER"}));
+}
+
+TEST_F(DynamicFilterPassTest, ARefusalIsShownOncePerEpisodeAndALostLinkNotAtAll) {
+    m_dynamics = {dynamicFilter(1, {1, 3})};
+    const ScriptedDevice::Reply refused{true, ovlank::STATUS_INVALID_PARAMETER, {}};
+    const ScriptedDevice::Reply accepted{};
+    // Per pass, the answers to its two requests, and whether a message is due.
+    struct Pass {
+        std::vector<ScriptedDevice::Reply> replies;
+        size_t messages; // all shown so far
+    };
+    const Pass passes[] = {
+        {{refused, refused}, 1},   // an episode begins: one message for both
+        {{refused, refused}, 1},   // it goes on: nothing new, every second
+        {{refused, accepted}, 1},  // a success ends it ...
+        {{accepted, refused}, 2},  // ... so the next failure is a new episode
+        {{accepted, accepted}, 2}, // and so on
+    };
+    for (size_t i = 0; i < std::size(passes); ++i) {
+        for (const auto& reply : passes[i].replies)
+            device().script(ovlank::CHANGE_FILTER, reply);
+        pass();
+        EXPECT_EQ(takeChanges().size(), 2u) << i;
+        EXPECT_EQ(m_messages.texts().size(), passes[i].messages) << i;
+    }
+    for (const auto& text : m_messages.texts())
+        EXPECT_EQ(text, "FAILED: DeviceIoControl CHANGE_FILTER");
+
+    // A request lost with the link is not shown: the link's keeper reports that,
+    // once, instead of every request that finds the link gone.
+    m_messages.clear();
+    device().script(ovlank::CHANGE_FILTER, {false, ovlank::STATUS_SUCCESS, {}});
+    pass();
+    EXPECT_EQ(takeChanges().size(), 1u);
+    EXPECT_FALSE(m_driver.deviceOpen());
+    EXPECT_TRUE(m_messages.texts().empty());
+    EXPECT_EQ(m_pass.overriddenRules(), (std::vector<int32_t>{0, 1}));
 }
 
 TEST_F(DynamicFilterPassTest, FiltersPastTheDriversTableAreNeverOverridden) {

@@ -1,6 +1,7 @@
 // The filtering session against the real engine: the exact requests of start,
 // stop and rebuild, and the timers' work on real counters, captures and tables.
 #include "CoreHarness.h"
+#include "SessionSettings.h"
 
 #include <gtest/gtest.h>
 
@@ -18,29 +19,10 @@ using test::kLocal;
 using test::kRemote;
 using Strings = std::vector<std::string>;
 
-// A packet filter section; `extra` lines override the defaults given here.
-std::string packetSection(int n, const std::string& extra) {
-    return "[PacketFilter" + std::to_string(n) + "]\nPROTOCOL=17\nDIR=DOWN\nMY_IP_MASK=0.0.0.0\n" +
-           "AVAILABLE=TRUE\nID=" + std::to_string(n) + "\n" + extra;
-}
-
-std::string common(const std::string& extra = {}) {
-    return "[Common Settings]\nAUTO_SAVE=FALSE\n" + extra;
-}
-
-// Three filters: UDP port 5555 dropped, a disabled one, UDP port 6666 limited to 10 KB/s.
-std::string threeFilters(const std::string& commonExtra = {}) {
-    return common(commonExtra) +
-           packetSection(1,
-                         "MY_PORT=5555\nIS_MY_ALL_PORT=FALSE\nDROP=TRUE\nDROP_SYN_ONLY=FALSE\n") +
-           packetSection(2, "AVAILABLE=FALSE\nDROP=TRUE\nDROP_SYN_ONLY=FALSE\n") +
-           packetSection(3, "MY_PORT=6666\nIS_MY_ALL_PORT=FALSE\nDO_BAND=TRUE\nBANDWIDTH=10\n"
-                            "MINIMUM_PACKET_SIZE=0\n");
-}
-
-PacketBuilder toLocal(uint16_t port, size_t payload = 100) {
-    return PacketBuilder::udp(kRemote, 40000, kLocal, port).payload(payload);
-}
+using test::common;
+using test::packetSection;
+using test::threeFilters;
+using test::toLocal;
 
 class FilteringSessionTest : public ::testing::Test, protected test::CoreHarness {
 protected:
@@ -408,19 +390,7 @@ TEST_F(FilteringSessionTest, ProcessBoundFiltersGetTheirProcessesPorts) {
     EXPECT_EQ(m_core.inForce().PacketFilterAt(1)->GetProcessPortText(), "None");
 }
 
-// A connection table as the test sets it.
-class RowsTable final : public TcpTableSource {
-public:
-    explicit RowsTable(std::shared_ptr<std::vector<TcpRow>> rows) : m_rows(std::move(rows)) {}
-    bool read(std::vector<TcpRow>& rows, std::string&) override {
-        rows = *m_rows;
-        return true;
-    }
-    bool hasOwners() const override { return true; }
-
-private:
-    std::shared_ptr<std::vector<TcpRow>> m_rows;
-};
+using test::RowsTable;
 
 class SessionPortListTest : public FilteringSessionTest {
 protected:
@@ -486,10 +456,13 @@ TEST_F(SessionPortListTest, PortListsTakeLiveStatesOnceEachAndAtMost256) {
     EXPECT_EQ(m_engine.requests().back().status, ovlank::STATUS_SUCCESS);
     EXPECT_TRUE(m_messages.texts().empty()) << ::testing::PrintToString(m_messages.texts());
 
-    // Without a device the step ends at its first list, with the message.
-    m_ovlank.Close();
+    // Without a device the step ends at its first list; whoever keeps the link
+    // reports that, not every step that finds it gone.
+    m_engine.clear();
+    m_ovlank.CloseDevice();
     EXPECT_FALSE(session().updatePortLists());
-    EXPECT_EQ(m_messages.texts(), (Strings{"FAILED: DeviceIoControl SET_PORTS"}));
+    EXPECT_TRUE(m_engine.requests().empty());
+    EXPECT_TRUE(m_messages.texts().empty());
 }
 
 TEST_F(FilteringSessionTest, DynamicOverridesFollowFilteringAndTheCheckBox) {

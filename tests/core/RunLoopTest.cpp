@@ -1,6 +1,8 @@
 #include "RunLoop.h"
 #include "BandwidthMonitor.h"
+#include "DaemonKeeper.h"
 #include "HeadlessView.h"
+#include "PlainText.h"
 #include "ReadAll.h"
 
 #include <gtest/gtest.h>
@@ -73,8 +75,10 @@ TEST(RunLoop, SignalsAndReadableDescriptorsBecomeEvents) {
 TEST(HeadlessView, PrintsOneStatusLinePerPairAndTheFilteringSwitch) {
     RunLoop loop;
     std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
     ASSERT_NE(out, nullptr);
-    HeadlessView view(loop, out);
+    ASSERT_NE(err, nullptr);
+    HeadlessView view(loop, out, err);
     using core::BandwidthMonitor;
     view.setPaneText(core::kPaneTotal, core::kTotalPaneText);
     view.setPaneText(core::kPaneUp, BandwidthMonitor::paneText(0, 1536));
@@ -84,11 +88,20 @@ TEST(HeadlessView, PrintsOneStatusLinePerPairAndTheFilteringSwitch) {
     view.setPaneText(core::kPaneUp, BandwidthMonitor::paneText(0, BandwidthMonitor::kNotMeasured));
     view.setPaneText(core::kPaneDown, BandwidthMonitor::paneText(1, 2048));
     view.filteringChanged(false);
+    // The status bar's text goes to the error stream, one line each, control bytes
+    // escaped; clearing it prints nothing.
+    view.setStatusText(core::kGaveUpStatus);
+    view.setStatusText({});
+    view.setStatusText("a\x1b[2Jb\nc");
     EXPECT_EQ(core::test::fileText(out), " UP     1.5 KB/s | DOWN     0.0 KB/s\n"
                                          "filtering on\n"
                                          " UP    未測定 | DOWN     2.0 KB/s\n"
                                          "filtering off\n");
+    EXPECT_EQ(core::test::fileText(err),
+              std::string("tavrinctl run: ") + core::kGaveUpStatus + "\n" +
+                  "tavrinctl run: " + escapeControlBytes("a\x1b[2Jb\nc") + "\n");
     std::fclose(out);
+    std::fclose(err);
 }
 
 } // namespace

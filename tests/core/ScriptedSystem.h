@@ -17,8 +17,10 @@ namespace tavrin::core::test {
 
 class ScriptedManager final : public ServiceControlManager {
 public:
-    // Answers queued per operation ("openManager", "create", "open", "start", "stop",
-    // "delete"); an operation without queued answers succeeds.
+    // Answers queued per operation ("openManager", "create", "open", "change", "start",
+    // "stop", "delete"); an operation without queued answers succeeds. The queries
+    // are not recorded (the program asks every second): they answer `state` and the
+    // configuration last created or changed.
     void script(const std::string& operation, ScmStatus status, std::string text = {}) {
         m_answers[operation].push_back({status, std::move(text)});
     }
@@ -32,9 +34,38 @@ public:
         return answer("create", name);
     }
     ScmOutcome openService(const std::string& name) override { return answer("open", name); }
-    ScmOutcome startService(const std::string& name) override { return answer("start", name); }
-    ScmOutcome stopService(const std::string& name) override { return answer("stop", name); }
+    // A start that works leaves the service running, a stop leaves it stopped.
+    ScmOutcome startService(const std::string& name) override {
+        ScmOutcome out = answer("start", name);
+        if (out.ok() || out.status == ScmStatus::AlreadyRunning)
+            state = ServiceState::Running;
+        return out;
+    }
+    ScmOutcome stopService(const std::string& name) override {
+        ScmOutcome out = answer("stop", name);
+        if (out.ok())
+            state = ServiceState::Stopped;
+        return out;
+    }
     ScmOutcome deleteService(const std::string& name) override { return answer("delete", name); }
+    ScmOutcome changeServiceConfig(const std::string& name, const ServiceConfig& config) override {
+        ScmOutcome out = answer("change", name);
+        if (out.ok())
+            m_config = config;
+        return out;
+    }
+    ScmOutcome queryServiceConfig(const std::string&, ServiceConfig& config) override {
+        if (m_config.executable.empty())
+            return {ScmStatus::NoSuchService, {}};
+        config = m_config;
+        return {ScmStatus::Ok, {}};
+    }
+    ScmOutcome queryServiceStatus(const std::string&, ServiceState& out) override {
+        out = state;
+        return {ScmStatus::Ok, {}};
+    }
+
+    ServiceState state = ServiceState::Running;
 
 private:
     ScmOutcome answer(const std::string& operation, const std::string& name) {

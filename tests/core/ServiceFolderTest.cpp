@@ -11,9 +11,12 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace tavrin::core {
@@ -113,6 +116,127 @@ TEST_F(ServiceFolderTest, ADaemonIgnoringSigtermIsKilled) {
     const pid_t pid = record("stubborn").pid;
     ASSERT_TRUE(m_services.stopService("stubborn").ok());
     EXPECT_NE(::kill(pid, 0), 0);
+}
+
+// The stand-in's clean-up runs note their command lines in one file.
+class ServiceCleanupTest : public ServiceFolderTest {
+protected:
+    ServiceConfig withCleanup(Strings arguments = {}, const std::string& tag = "a") const {
+        ServiceConfig out = config(std::move(arguments));
+        out.cleanupArguments = {"--remove", "--note", m_root / "notes", "--chains", tag};
+        return out;
+    }
+    // The clean-up runs since the last call, as the stand-in noted them.
+    Strings takeNotes() {
+        Strings out;
+        std::ifstream in(m_root / "notes");
+        for (std::string line; std::getline(in, line);)
+            out.push_back(line);
+        std::filesystem::remove(m_root / "notes");
+        return out;
+    }
+    std::string note(const std::string& tag = "a") const {
+        return "--remove --note " + (m_root / "notes") + " --chains " + tag + " --device " +
+               (m_root / "device");
+    }
+};
+
+TEST_F(ServiceCleanupTest, AProcessThatEndedWithoutItsOwnCleanUpIsClearedUpAfter) {
+    ASSERT_TRUE(m_services.createService("d", withCleanup()).ok());
+    // Ended by SIGTERM: it cleared up itself.
+    ASSERT_TRUE(m_services.startService("d").ok());
+    ASSERT_TRUE(m_services.stopService("d").ok());
+    EXPECT_TRUE(takeNotes().empty());
+
+    // Killed by someone (a crash): the stop finds it gone and clears up, once.
+    ASSERT_TRUE(m_services.startService("d").ok());
+    ServiceState state = ServiceState::Stopped;
+    ASSERT_TRUE(m_services.queryServiceStatus("d", state).ok());
+    EXPECT_EQ(state, ServiceState::Running);
+    const pid_t pid = record("d").pid;
+    ASSERT_EQ(::kill(pid, SIGSTOP), 0);
+    for (int i = 0; i < 100 && state != ServiceState::Paused; ++i) {
+        std::this_thread::sleep_for(10ms);
+        ASSERT_TRUE(m_services.queryServiceStatus("d", state).ok());
+    }
+    EXPECT_EQ(state, ServiceState::Paused);
+    ASSERT_EQ(::kill(pid, SIGKILL), 0);
+    for (int i = 0; i < 100 && state != ServiceState::Stopped; ++i) {
+        std::this_thread::sleep_for(10ms);
+        ASSERT_TRUE(m_services.queryServiceStatus("d", state).ok());
+    }
+    EXPECT_EQ(state, ServiceState::Stopped);
+    EXPECT_EQ(m_services.stopService("d").status, ScmStatus::NotRunning);
+    EXPECT_EQ(takeNotes(), (Strings{note()}));
+    EXPECT_EQ(m_services.stopService("d").status, ScmStatus::NotRunning);
+    EXPECT_TRUE(takeNotes().empty());
+
+    // Killed, and started again without a stop in between: cleared up first.
+    ASSERT_TRUE(m_services.startService("d").ok());
+    ASSERT_EQ(::kill(record("d").pid, SIGKILL), 0);
+    ::waitpid(record("d").pid, nullptr, 0);
+    ASSERT_TRUE(m_services.startService("d").ok());
+    EXPECT_EQ(takeNotes(), (Strings{note()}));
+    ASSERT_TRUE(m_services.stopService("d").ok());
+
+    // Frozen when it is stopped: continued, it ends on SIGTERM and clears up itself.
+    ASSERT_TRUE(m_services.startService("d").ok());
+    ASSERT_EQ(::kill(record("d").pid, SIGSTOP), 0);
+    ASSERT_TRUE(m_services.stopService("d").ok());
+    EXPECT_TRUE(takeNotes().empty());
+
+    // Killed by the stop itself because it ignored SIGTERM.
+    ASSERT_TRUE(m_services.createService("stubborn", withCleanup({"--ignore-term"})).ok());
+    ASSERT_TRUE(m_services.startService("stubborn").ok());
+    ASSERT_TRUE(m_services.stopService("stubborn").ok());
+    EXPECT_EQ(takeNotes(), (Strings{note()}));
+
+    // Ended during its start, or never answered and was killed.
+    for (Strings arguments : {Strings{"--exit", "3"}, Strings{"--silent"}}) {
+        ASSERT_TRUE(m_services.deleteService("d").ok());
+        ASSERT_TRUE(m_services.createService("d", withCleanup(arguments)).ok());
+        EXPECT_EQ(m_services.startService("d").status, ScmStatus::Failed);
+        EXPECT_EQ(takeNotes(), (Strings{note()})) << arguments[0];
+    }
+}
+
+TEST_F(ServiceCleanupTest, ARecordLeftByAnotherRunTakesThisRunsConfiguration) {
+    ASSERT_TRUE(m_services.createService("d", withCleanup({"--queue", "4999"}, "OLD")).ok());
+    ASSERT_TRUE(m_services.startService("d").ok());
+    const pid_t old = record("d").pid;
+
+    // While its process runs it keeps its configuration, and the answer names it.
+    const ServiceConfig mine = withCleanup({"--queue", "4744"}, "AUDX");
+    ScmOutcome out = m_services.changeServiceConfig("d", mine);
+    EXPECT_EQ(out.status, ScmStatus::AlreadyRunning);
+    EXPECT_EQ(out.text, "pid " + std::to_string(old) + ": " + STANDIN_DAEMON + " --device " +
+                            (m_root / "device") + " --queue 4999");
+    ServiceConfig stored;
+    ASSERT_TRUE(m_services.queryServiceConfig("d", stored).ok());
+    EXPECT_EQ(stored.arguments, (Strings{"--queue", "4999"}));
+    // The same configuration is no change at all.
+    EXPECT_TRUE(m_services.changeServiceConfig("d", stored).ok());
+
+    // Killed with its program: its leftovers are cleared up under its own names,
+    // then the record is this run's and the next start uses it.
+    ASSERT_EQ(::kill(old, SIGKILL), 0);
+    ::waitpid(old, nullptr, 0);
+    ASSERT_TRUE(m_services.changeServiceConfig("d", mine).ok());
+    EXPECT_EQ(takeNotes(), (Strings{note("OLD")}));
+    ASSERT_TRUE(m_services.queryServiceConfig("d", stored).ok());
+    EXPECT_EQ(stored, mine);
+    EXPECT_EQ(record("d").pid, 0);
+    ASSERT_TRUE(m_services.startService("d").ok());
+    EXPECT_EQ(record("d").config.arguments, (Strings{"--queue", "4744"}));
+    std::ifstream cmdline("/proc/" + std::to_string(record("d").pid) + "/cmdline");
+    std::string line((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
+    EXPECT_NE(line.find(std::string("--queue") + '\0' + "4744"), std::string::npos);
+    ASSERT_TRUE(m_services.stopService("d").ok());
+    EXPECT_TRUE(takeNotes().empty());
+
+    EXPECT_EQ(m_services.changeServiceConfig("none", mine).status, ScmStatus::NoSuchService);
+    EXPECT_EQ(m_services.changeServiceConfig("d", {STANDIN_DAEMON, "/d\nx", {}}).status,
+              ScmStatus::Failed);
 }
 
 TEST_F(ServiceFolderTest, AnotherProcessHoldingTheFolderLocksTheDatabase) {

@@ -150,6 +150,90 @@ TEST(SocketDevice, AMalformedOrMissingReplyEndsTheLink) {
     EXPECT_EQ(opener.open(std::string(200, 'x'), error), nullptr);
 }
 
+TEST(SocketDevice, AStallIsSignalledOnceWhileTheRequestWaitsOn) {
+    tavrin::test::TempFolder folder;
+    // The peer answers after `delay`, or not at all; the stall mark is at 100 ms and
+    // the request's own limit at 400 ms.
+    struct Case {
+        const char* name;
+        int delayMs; // -1: never
+        int stalls;
+        bool answered;
+    };
+    const Case cases[] = {
+        {"prompt", 0, 0, true},
+        {"late", 250, 1, true},
+        {"never", -1, 1, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = folder / c.name;
+        Seen seen;
+        Peer peer(path, [&](int fd) {
+            if (c.delayMs < 0) {
+                readAll(fd, &seen.head, sizeof seen.head);
+                char byte;
+                EXPECT_LE(::read(fd, &byte, 1), 0); // until the client gives up
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(c.delayMs));
+            answer(fd, seen, ovlank::STATUS_SUCCESS, {0x14, 0x05, 0, 0}, 4);
+        });
+        SocketDeviceOpener opener(std::chrono::milliseconds(400));
+        std::string error;
+        auto link = opener.open(path, error);
+        ASSERT_NE(link, nullptr);
+        int stalls = 0;
+        link->setStallHandler(std::chrono::milliseconds(100), [&] { ++stalls; });
+        std::array<uint8_t, 4> output{};
+        const auto reply = link->control(ovlank::GET_VERSION, {}, output);
+        EXPECT_EQ(reply.has_value(), c.answered);
+        EXPECT_EQ(stalls, c.stalls);
+        EXPECT_EQ(output[0], c.answered ? 0x14 : 0);
+        link.reset();
+    }
+}
+
+TEST(SocketDevice, OpeningNeverWaitsAndTellsANoOneServingFromABusyDevice) {
+    tavrin::test::TempFolder folder;
+    SocketDeviceOpener opener(std::chrono::seconds(1));
+    std::string error;
+    // Nothing there; a socket file nobody listens on (a daemon that was killed).
+    EXPECT_TRUE(opener.refuses(folder / "absent"));
+    const std::string stale = folder / "stale";
+    {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, stale.data(), stale.size());
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ::close(fd);
+    }
+    EXPECT_EQ(opener.open(stale, error), nullptr);
+    EXPECT_TRUE(opener.refuses(stale));
+
+    // A listener that accepts nobody (a frozen daemon) whose queue is full: opening
+    // fails at once instead of hanging, and it does not count as nobody serving.
+    const std::string frozen = folder / "frozen";
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, frozen.data(), frozen.size());
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    std::vector<std::unique_ptr<DeviceLink>> queued;
+    for (int i = 0; i < 64; ++i) {
+        auto link = opener.open(frozen, error);
+        if (!link)
+            break;
+        queued.push_back(std::move(link));
+    }
+    EXPECT_LT(queued.size(), 64u) << "the queue never filled";
+    EXPECT_EQ(opener.open(frozen, error), nullptr);
+    EXPECT_FALSE(opener.refuses(frozen));
+    ::close(listener);
+}
+
 TEST(SocketDevice, InputBeyondTheFrameLimitIsRefusedWithoutLosingTheLink) {
     tavrin::test::TempFolder folder;
     const std::string path = folder / "dev";

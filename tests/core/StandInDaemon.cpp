@@ -4,6 +4,9 @@
 // ignores SIGTERM). Usage:
 //   core_standin_daemon --device PATH [--version N] [--exit STATUS] [--silent]
 //                       [--ignore-term] [--fail CODE] [--record FILE]
+//                       [--queue N] [--chains PREFIX]   (taken and ignored)
+//   core_standin_daemon --remove --note FILE [...]     (a clean-up run: appends its
+//                       command line to FILE and ends)
 #include "OvlankProtocol.h"
 #include "ReadAll.h"
 
@@ -36,6 +39,8 @@ int main(int argc, char** argv) {
     uint32_t failing = 0;
     bool silent = false;
     bool ignoreTerm = false;
+    bool remove = false;
+    std::string note;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -50,6 +55,12 @@ int main(int argc, char** argv) {
             failing = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 0));
         } else if (a == "--record" && hasValue) {
             record = argv[++i];
+        } else if ((a == "--queue" || a == "--chains") && hasValue) {
+            ++i;
+        } else if (a == "--note" && hasValue) {
+            note = argv[++i];
+        } else if (a == "--remove") {
+            remove = true;
         } else if (a == "--silent") {
             silent = true;
         } else if (a == "--ignore-term") {
@@ -58,6 +69,15 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "stand-in: unknown argument %s\n", a.c_str());
             return 2;
         }
+    }
+    if (remove) {
+        std::FILE* f = std::fopen(note.c_str(), "a");
+        if (f == nullptr)
+            return 1;
+        for (int i = 1; i < argc; ++i)
+            std::fprintf(f, i + 1 < argc ? "%s " : "%s\n", argv[i]);
+        std::fclose(f);
+        return 0;
     }
     std::signal(SIGTERM, ignoreTerm ? SIG_IGN : onTerm);
     std::signal(SIGPIPE, SIG_IGN);

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -24,8 +25,14 @@ using namespace std::chrono_literals;
 // order in which addresses were asked.
 class ScriptedLookup final : public HostLookup {
 public:
-    std::optional<std::string> localHostName() override { return hostName; }
-    bool resolvesToAddress(const std::string&) override { return resolves; }
+    std::optional<std::string> localHostName() override {
+        ++ownNameAsked;
+        return hostName;
+    }
+    bool resolvesToAddress(const std::string&) override {
+        ++ownNameAsked;
+        return resolves;
+    }
     std::optional<HostEntry> reverse(uint32_t address) override {
         std::unique_lock lock(m_lock);
         m_asked.push_back(address);
@@ -57,6 +64,7 @@ public:
     }
 
     std::optional<std::string> hostName = "here";
+    std::atomic<int> ownNameAsked = 0;
     bool resolves = true;
     std::map<uint32_t, HostEntry> answers; // set before the resolver starts
 
@@ -105,11 +113,12 @@ TEST(HostNameRules, LongNamesAreCutBetweenCharactersAndControlCharactersDefused)
 }
 
 TEST(HostNameResolver, QueueIsFirstInFirstOutWithoutDuplicates) {
-    ScriptedLookup lookup;
+    auto shared = std::make_shared<ScriptedLookup>();
+    ScriptedLookup& lookup = *shared;
     lookup.answers[ip("10.0.0.1")] = {"one", {}};
     lookup.answers[ip("10.0.0.2")] = {"two", {}};
     test::RecordingMessages messages;
-    HostNameResolver resolver(lookup, 0ms);
+    HostNameResolver resolver(shared, 0ms);
     resolver.start(messages);
     EXPECT_TRUE(messages.texts().empty());
 
@@ -138,9 +147,8 @@ TEST(HostNameResolver, QueueIsFirstInFirstOutWithoutDuplicates) {
 }
 
 TEST(HostNameResolver, CacheEmptiesAfterAThousandNames) {
-    ScriptedLookup lookup;
     test::RecordingMessages messages;
-    HostNameResolver resolver(lookup, 0ms);
+    HostNameResolver resolver(std::make_shared<ScriptedLookup>(), 0ms);
     resolver.start(messages);
     auto address = [](uint32_t n) { return htonl(0x0A000000u + n); };
     for (uint32_t n = 1; n <= 999; ++n)
@@ -160,57 +168,93 @@ TEST(HostNameResolver, CacheEmptiesAfterAThousandNames) {
     EXPECT_EQ(resolver.lookup(address(1)), "10.0.0.1");
 }
 
-TEST(HostNameResolver, StopWaitsForTheLookupInProgress) {
-    ScriptedLookup lookup;
-    lookup.answers[ip("10.0.0.1")] = {"slow", {}};
+TEST(HostNameResolver, StopAbandonsALookupInProgressAndJoinsAnIdleWorker) {
+    auto lookup = std::make_shared<ScriptedLookup>();
+    lookup->answers[ip("10.0.0.1")] = {"slow", {}};
     test::RecordingMessages messages;
-    HostNameResolver resolver(lookup, 0ms);
-    resolver.start(messages);
-    lookup.hold();
-    resolver.enqueue(ip("10.0.0.1"));
-    resolver.enqueue(ip("10.0.0.2"));
-    ASSERT_TRUE(lookup.waitForAsked(1));
+    {
+        HostNameResolver resolver(lookup, 0ms);
+        resolver.start(messages);
+        lookup->hold();
+        resolver.enqueue(ip("10.0.0.1"));
+        resolver.enqueue(ip("10.0.0.2"));
+        ASSERT_TRUE(lookup->waitForAsked(1));
+        // A name server that never answers must not hold up the end of the program:
+        // stop returns while the lookup still hangs, and the resolver goes away.
+        std::atomic<bool> stopped = false;
+        std::thread stopper([&] {
+            resolver.stop();
+            stopped = true;
+        });
+        for (int i = 0; i < 1000 && !stopped; ++i)
+            std::this_thread::sleep_for(10ms);
+        const bool stoppedWhileHanging = stopped;
+        if (!stoppedWhileHanging)
+            lookup->release(); // let a stop that waits end, so the test can report it
+        stopper.join();
+        ASSERT_TRUE(stoppedWhileHanging);
+        EXPECT_FALSE(resolver.waitUntilIdle(0ms));
+        EXPECT_EQ(resolver.lookup(ip("10.0.0.1")), "");
+        // Stopped for good: a start afterwards would give the abandoned worker a twin.
+        resolver.start(messages);
+        EXPECT_FALSE(resolver.waitUntilIdle(0ms));
+    }
+    // The abandoned worker finishes its lookup after its resolver is gone, touches
+    // nothing of it (the sanitizers watch this) and asks for nothing further.
+    const long owners = lookup.use_count();
+    EXPECT_EQ(owners, 2); // the test and the abandoned worker
+    lookup->release();
+    for (int i = 0; i < 1000 && lookup.use_count() > 1; ++i)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(lookup.use_count(), 1);
+    EXPECT_EQ(lookup->asked(), (std::vector<uint32_t>{ip("10.0.0.1")}));
 
-    std::atomic<bool> stopped = false;
-    std::thread stopper([&] {
+    // An idle worker is simply joined: nothing is left running after stop.
+    auto idle = std::make_shared<ScriptedLookup>();
+    {
+        HostNameResolver resolver(idle, 0ms);
+        resolver.start(messages);
+        resolver.enqueue(ip("10.0.0.3"));
+        ASSERT_TRUE(resolver.waitUntilIdle(10s));
         resolver.stop();
-        stopped = true;
-    });
-    // Waiting for the queue ends once the stop is asked for; stop itself cannot
-    // return while the lookup holds. Once it ends, the answer is kept and the worker
-    // goes no further.
-    EXPECT_FALSE(resolver.waitUntilIdle(10s));
-    EXPECT_FALSE(stopped);
-    lookup.release();
-    stopper.join();
-    EXPECT_TRUE(stopped);
-    EXPECT_EQ(resolver.lookup(ip("10.0.0.1")), "slow");
-    EXPECT_EQ(lookup.asked(), (std::vector<uint32_t>{ip("10.0.0.1")}));
-    EXPECT_FALSE(resolver.waitUntilIdle(0ms));
+    }
+    EXPECT_EQ(idle.use_count(), 1);
+    EXPECT_TRUE(messages.texts().empty());
 }
 
 TEST(HostNameResolver, StartChecksThisMachinesNameAndAddress) {
     test::RecordingMessages messages;
-    {
-        ScriptedLookup lookup;
-        lookup.hostName.reset();
+    struct Case {
+        bool hasName;
+        bool resolves;
+        bool check;
+        std::vector<std::string> shown;
+    };
+    const Case cases[] = {
+        {false, true, true, {"ホスト名取得エラー"}},
+        {true, false, true, {"IP アドレス取得エラー"}},
+        {true, true, true, {}},
+        // Without the check nothing is asked, so nothing can fail.
+        {false, false, false, {}},
+    };
+    for (const Case& c : cases) {
+        messages.clear();
+        auto lookup = std::make_shared<ScriptedLookup>();
+        if (!c.hasName)
+            lookup->hostName.reset();
+        lookup->resolves = c.resolves;
         HostNameResolver resolver(lookup);
-        resolver.start(messages);
+        resolver.start(messages, c.check);
+        EXPECT_EQ(messages.texts(), c.shown);
+        EXPECT_EQ(lookup->ownNameAsked > 0, c.check);
     }
-    {
-        ScriptedLookup lookup;
-        lookup.resolves = false;
-        HostNameResolver resolver(lookup);
-        resolver.start(messages);
-    }
-    EXPECT_EQ(messages.texts(),
-              (std::vector<std::string>{"ホスト名取得エラー", "IP アドレス取得エラー"}));
 }
 
 TEST(HostNameResolver, SystemResolverNamesThisMachine) {
-    SystemHostLookup system;
+    auto shared = std::make_shared<SystemHostLookup>();
+    SystemHostLookup& system = *shared;
     test::RecordingMessages messages;
-    HostNameResolver resolver(system, 0ms);
+    HostNameResolver resolver(shared, 0ms);
     resolver.start(messages);
     // The loopback address is named by rule, whatever the hosts file says.
     resolver.enqueue(ip("127.0.0.1"));

@@ -5,7 +5,9 @@
 #include "Messages.h"
 
 #include <deque>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tavrin::test {
@@ -21,6 +23,12 @@ class RecordingMessages final : public Messages {
 public:
     void show(std::string_view text, std::string_view caption, MessageIcon icon) override {
         record(RecordedMessage::Kind::Message, text, caption, icon);
+        // What happens while a box is open (a window keeps running meanwhile).
+        if (m_whileOpen) {
+            auto action = std::exchange(m_whileOpen, {});
+            if (!action(std::string(text)))
+                m_whileOpen = std::move(action);
+        }
     }
     Answer askYesNo(std::string_view text, std::string_view caption, MessageIcon icon) override {
         record(RecordedMessage::Kind::YesNo, text, caption, icon);
@@ -33,6 +41,11 @@ public:
     }
 
     void script(Answer answer) { m_script.push_back(answer); }
+    // Runs `action` with the box's text while each message box is open, until it
+    // returns true.
+    void whileOpen(std::function<bool(const std::string&)> action) {
+        m_whileOpen = std::move(action);
+    }
 
     // Just the texts, in order: what most tests compare against.
     std::vector<std::string> texts() const {
@@ -59,6 +72,7 @@ private:
 
     std::vector<RecordedMessage> m_recorded;
     std::deque<Answer> m_script;
+    std::function<bool(const std::string&)> m_whileOpen;
 };
 
 } // namespace tavrin::test
