@@ -110,7 +110,7 @@ private:
     void end();
     bool refreshConnections(); // timer 1020 steps 1 and 2; false when the table failed
     void recordSecond(const BandwidthMonitor::Second& second);
-    void runDynamicPass();     // timer 1020 step 4
+    void runDynamicPass(); // timer 1020 step 4
     // A failed request: nothing to show when the link went with it (the keeper
     // reports that); else its message.
     void fail(uint32_t code);

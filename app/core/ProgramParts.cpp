@@ -3,11 +3,32 @@
 #include "DriverBringUp.h"
 #include "OvlankProtocol.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tavrin::core {
+
+std::optional<std::string> setSettingsFolder(ProgramOptions& options, std::string_view value) {
+    if (value.empty())
+        return std::string("--dir needs a folder");
+    options.folder = std::string(value);
+    return std::nullopt;
+}
+
+std::optional<std::string> enterSettingsFolder(const ProgramOptions& options) {
+    if (options.folder.empty())
+        return std::nullopt;
+    const char* folder = options.folder.c_str();
+    if (::mkdir(folder, 0700) != 0 && errno != EEXIST)
+        return options.folder + ": cannot be created: " + std::strerror(errno);
+    if (::chdir(folder) != 0)
+        return options.folder + ": " + std::strerror(errno);
+    return std::nullopt;
+}
 
 std::optional<std::string> setRuntimeFolder(ProgramOptions& options, std::string_view value) {
     std::string folder(value);

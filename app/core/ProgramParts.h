@@ -34,9 +34,14 @@ struct ProgramOptions {
 
 // The option checks both front ends share. Each returns the problem, or nothing
 // when the value is good (and then stores it in `options`).
+std::optional<std::string> setSettingsFolder(ProgramOptions& options, std::string_view value);
 std::optional<std::string> setRuntimeFolder(ProgramOptions& options, std::string_view value);
 std::optional<std::string> addQueueOption(ProgramOptions& options, std::string_view value);
 std::optional<std::string> addChainsOption(ProgramOptions& options, std::string_view value);
+
+// Makes the settings folder of the options (when one was given) current, creating
+// it for its owner's eyes only when it is missing; the problem when it cannot.
+std::optional<std::string> enterSettingsFolder(const ProgramOptions& options);
 
 // The folder of the running executable ("" when it cannot be told).
 std::string programFolder();

@@ -2,27 +2,17 @@
 // brought up, Setting.ini loaded, the filtering session and every timer on an
 // event loop; the status bar printed every second and every message on standard
 // error; SIGINT, SIGTERM, SIGHUP or SIGQUIT leave through the exit path.
-#include "ApplicationCore.h"
-#include "DaemonCommands.h"
-#include "FilePrivateProfile.h"
 #include "HeadlessView.h"
-#include "OvlankProtocol.h"
-#include "PosixFileSystem.h"
 #include "PrivateFolder.h"
-#include "QueueFacility.h"
+#include "ProgramParts.h"
 #include "RunLoop.h"
-#include "ServiceFolder.h"
 #include "SingleInstance.h"
-#include "SocketDevice.h"
 #include "Subcommand.h"
 
-#include <climits>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
-#include <unistd.h>
-#include <vector>
 
 namespace tavrin::ctl {
 
@@ -32,10 +22,8 @@ constexpr char kUsage[] =
     "[--dir DIR] [--filter] [--runtime-dir DIR] [--queue N] [--chains PREFIX]";
 
 struct RunOptions {
-    std::string folder; // empty: the current folder, or the program's own
+    core::ProgramOptions program;
     bool filter = false;
-    std::string runtimeFolder = "/run/tavrin";
-    core::DaemonCommandLine daemon;
 };
 
 bool usageError(const std::string& text) {
@@ -46,56 +34,28 @@ bool usageError(const std::string& text) {
 bool parse(int argc, char** argv, RunOptions& options) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        auto value = [&](std::string& out) {
-            if (i + 1 >= argc)
-                return usageError(arg + " needs a value");
-            out = argv[++i];
-            return true;
-        };
-        std::string text;
         if (arg == "--filter") {
             options.filter = true;
-        } else if (arg == "--dir") {
-            if (!value(options.folder))
-                return false;
-            if (options.folder.empty())
-                return usageError("--dir needs a folder");
-        } else if (arg == "--runtime-dir") {
-            if (!value(options.runtimeFolder))
-                return false;
-            if (options.runtimeFolder.empty() || options.runtimeFolder.front() != '/')
-                return usageError("--runtime-dir needs an absolute path");
-            while (options.runtimeFolder.size() > 1 && options.runtimeFolder.back() == '/')
-                options.runtimeFolder.pop_back();
-        } else if (arg == "--queue") {
-            if (!value(text))
-                return false;
-            char* end = nullptr;
-            const unsigned long queue = std::strtoul(text.c_str(), &end, 10);
-            if (text.empty() || *end != '\0' || text[0] == '-' || queue > 65535)
-                return usageError("--queue needs a number from 0 to 65535");
-            options.daemon.queue = static_cast<uint16_t>(queue);
-        } else if (arg == "--chains") {
-            if (!value(text))
-                return false;
-            if (!ovlank::isValidChainPrefix(text))
-                return usageError(std::string("--chains needs ") + ovlank::kChainPrefixRule);
-            options.daemon.chainPrefix = text;
-        } else {
-            return usageError("unknown argument '" + arg + "'");
+            continue;
         }
+        if (arg != "--dir" && arg != "--runtime-dir" && arg != "--queue" && arg != "--chains")
+            return usageError("unknown argument '" + arg + "'");
+        if (i + 1 >= argc)
+            return usageError(arg + " needs a value");
+        const std::string value = argv[++i];
+        std::optional<std::string> problem;
+        if (arg == "--dir")
+            problem = core::setSettingsFolder(options.program, value);
+        else if (arg == "--runtime-dir")
+            problem = core::setRuntimeFolder(options.program, value);
+        else if (arg == "--queue")
+            problem = core::addQueueOption(options.program, value);
+        else
+            problem = core::addChainsOption(options.program, value);
+        if (problem)
+            return usageError(*problem);
     }
     return true;
-}
-
-std::string programFolder() {
-    char path[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0)
-        return {};
-    std::string text(path, static_cast<size_t>(n));
-    const size_t slash = text.rfind('/');
-    return slash == std::string::npos ? std::string() : text.substr(0, slash == 0 ? 1 : slash);
 }
 
 int run(int argc, char** argv) {
@@ -110,7 +70,7 @@ int run(int argc, char** argv) {
     StreamMessages stream(stderr, Answer::Yes);
     Messages& messages = stream;
 
-    core::SingleInstance instance(core::instanceFolderFor(options.runtimeFolder),
+    core::SingleInstance instance(core::instanceFolderFor(options.program.runtimeFolder),
                                   core::kProgramName);
     switch (instance.acquire()) {
     case core::SingleInstance::Result::First: break;
@@ -123,33 +83,18 @@ int run(int argc, char** argv) {
         std::fprintf(stderr, "tavrinctl run: %s\n", instance.error().c_str());
         return kExitFailure;
     }
-    if (!options.folder.empty() && ::chdir(options.folder.c_str()) != 0) {
-        std::fprintf(stderr, "tavrinctl run: %s: %s\n", options.folder.c_str(),
-                     std::strerror(errno));
+    if (auto problem = core::enterSettingsFolder(options.program)) {
+        std::fprintf(stderr, "tavrinctl run: %s\n", problem->c_str());
         return kExitFailure;
     }
-    const std::string ownFolder = programFolder();
-    const std::string deviceFolder = options.runtimeFolder + "/";
 
-    core::SocketDeviceOpener opener;
-    core::QueueFacility facility;
-    core::ServiceFolder services(options.runtimeFolder + "/services", opener);
-    services.addSystemService(core::kIpFilterDriverName, facility);
-    core::DriverService ipFilter({services, facility, messages, deviceFolder, "", {}});
-    core::DriverService ovlank({services, opener, messages, deviceFolder, ownFolder,
-                                options.daemon.serviceArguments(),
-                                options.daemon.cleanupArguments()});
-    AdapterList adapters;
-    NetworkInfo network(messages);
-    settings::PosixFileSystem files;
-    settings::FilePrivateProfile profile(files);
-    commands::ExternalCommandIni commandStore(files, messages);
+    core::ProgramParts parts(options.program, messages);
+    core::ApplicationCore& app = parts.core;
     HeadlessView view(loop, stdout, stderr);
-    core::ApplicationCore app(
-        {messages, view, ipFilter, ovlank, network, adapters, files, profile, commandStore});
+    parts.view.setTarget(&view);
     view.bind(app.session());
 
-    if (!app.setUp({!options.folder.empty(), ownFolder}))
+    if (!parts.setUp())
         return kExitFailure;
     app.initialise();
     if (options.filter && !app.ended() && !app.session().filtering())
@@ -172,13 +117,17 @@ int run(int argc, char** argv) {
         if (leave())
             loop.quit();
     });
+    int status = kExitOk;
     if (!app.ended() && !loop.run()) {
         std::fprintf(stderr, "tavrinctl run: the event loop failed: %s\n", std::strerror(errno));
         app.exitPath();
-        return kExitFailure;
+        status = kExitFailure;
+    } else if (app.endedByFailure()) {
+        // A fatal failure (the connection table) ran the exit path: not a clean end.
+        status = kExitFailure;
     }
-    // A fatal failure (the connection table) ran the exit path: not a clean end.
-    return app.endedByFailure() ? kExitFailure : kExitOk;
+    parts.view.setTarget(nullptr);
+    return status;
 }
 
 } // namespace

@@ -96,11 +96,9 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     };
     if (!parser.positionalArguments().isEmpty())
         fail("unexpected argument '" + toUtf8(parser.positionalArguments().front()) + "'");
-    if (parser.isSet(dir)) {
-        line.options.folder = toUtf8(parser.value(dir));
-        if (line.options.folder.empty())
-            fail("--dir needs a folder");
-    }
+    if (parser.isSet(dir))
+        if (auto problem = core::setSettingsFolder(line.options, toUtf8(parser.value(dir))))
+            fail(*problem);
     if (parser.isSet(runtime))
         if (auto problem = core::setRuntimeFolder(line.options, toUtf8(parser.value(runtime))))
             fail(*problem);
@@ -111,21 +109,6 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         if (auto problem = core::addChainsOption(line.options, toUtf8(parser.value(chains))))
             fail(*problem);
     return line;
-}
-
-// The settings folder of --dir: made (for root's eyes only) when missing.
-bool enterFolder(const std::string& folder, Messages& messages) {
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-        const std::string why = std::strerror(errno);
-        messages.show("設定フォルダ「" + folder + "」を作成できません。\n" + why);
-        return false;
-    }
-    if (::chdir(folder.c_str()) != 0) {
-        const std::string why = std::strerror(errno);
-        messages.show("設定フォルダ「" + folder + "」を使用できません。\n" + why);
-        return false;
-    }
-    return true;
 }
 
 void loadTranslations(QApplication& app) {
@@ -177,8 +160,11 @@ int CTestDrvApp::run(int argc, char** argv, const std::function<void(CTestDrvDlg
         messages.show(kNoMutex);
         return kExitFailure;
     }
-    if (!line.options.folder.empty() && !enterFolder(line.options.folder, messages))
+    if (auto problem = core::enterSettingsFolder(line.options)) {
+        std::fprintf(stderr, "Tavrin: %s\n", problem->c_str());
+        messages.show("設定フォルダを使用できません。\n" + *problem);
         return kExitFailure;
+    }
 
     core::ProgramParts parts(line.options, messages);
     if (!parts.setUp())

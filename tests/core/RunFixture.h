@@ -8,6 +8,7 @@
 #include "TempFolder.h"
 #include "TestHosts.h"
 #include "TestPaths.h"
+#include "TestProgram.h"
 #include "Traffic.h"
 
 #include <gtest/gtest.h>
@@ -31,94 +32,8 @@ using ovlank::test::TestHosts;
 
 inline const std::string kTavrinctl = std::string(tavrin::test::kBinDir) + "/tavrinctl";
 
-// A program started by the test, its output in two files; killed if still running
-// when the test ends.
-class Program {
-public:
-    Program(const std::vector<std::string>& argv, const std::string& folder,
-            const std::vector<std::string>& environment = {})
-        : m_out(folder + "/stdout." + std::to_string(++s_count)),
-          m_err(folder + "/stderr." + std::to_string(s_count)) {
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            const int out = ::open(m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int err = ::open(m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            ::dup2(out, 1);
-            ::dup2(err, 2);
-            sigset_t none;
-            sigemptyset(&none);
-            ::sigprocmask(SIG_SETMASK, &none, nullptr);
-            for (const std::string& e : environment)
-                ::putenv(const_cast<char*>(e.c_str()));
-            std::vector<char*> args;
-            for (const std::string& a : argv)
-                args.push_back(const_cast<char*>(a.c_str()));
-            args.push_back(nullptr);
-            ::execvp(args[0], args.data());
-            ::_exit(127);
-        }
-    }
-    ~Program() {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-    }
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
-
-    pid_t pid() const { return m_pid; }
-    std::string out() const { return read(m_out); }
-    std::string err() const { return read(m_err); }
-
-    // Waits until standard output or error holds `text`; false when the program
-    // ended or the wait ran out first.
-    bool waitFor(const std::string& text, std::chrono::seconds limit = 30s) {
-        const auto end = Clock::now() + limit;
-        while (Clock::now() < end) {
-            if (out().find(text) != std::string::npos || err().find(text) != std::string::npos)
-                return true;
-            if (m_pid <= 0 || ::waitpid(m_pid, &m_status, WNOHANG) == m_pid) {
-                m_pid = -1;
-                return out().find(text) != std::string::npos ||
-                       err().find(text) != std::string::npos;
-            }
-            std::this_thread::sleep_for(50ms);
-        }
-        return false;
-    }
-    // Its exit status; -1 when it did not end within the limit or was killed.
-    int wait(std::chrono::seconds limit = 30s) {
-        const auto end = Clock::now() + limit;
-        while (m_pid > 0 && Clock::now() < end) {
-            if (::waitpid(m_pid, &m_status, WNOHANG) == m_pid) {
-                m_pid = -1;
-                break;
-            }
-            std::this_thread::sleep_for(50ms);
-        }
-        if (m_pid > 0)
-            return -1;
-        return WIFEXITED(m_status) ? WEXITSTATUS(m_status) : -1;
-    }
-    int terminate(int signo = SIGTERM) {
-        if (m_pid > 0)
-            ::kill(m_pid, signo);
-        return wait();
-    }
-
-private:
-    static std::string read(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
-
-    static inline int s_count = 0;
-    std::string m_out;
-    std::string m_err;
-    pid_t m_pid = -1;
-    int m_status = 0;
-};
+// A program started by the test, its output in two files.
+using Program = tavrin::test::TestProgram;
 
 inline std::string section(const std::string& name, const std::string& lines) {
     return "[" + name + "]\n" + lines;
