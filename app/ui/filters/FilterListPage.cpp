@@ -2,6 +2,7 @@
 
 #include "ActionButton.h"
 #include "ApplicationCore.h"
+#include "ColumnLayout.h"
 #include "Messages.h"
 #include "TextConversion.h"
 
@@ -21,14 +22,7 @@
 
 namespace tavrin::ui {
 
-namespace {
-
-// A column width is stored this long after the user stopped dragging its divider.
-constexpr int kWidthStoreDelayMs = 30;
-// A cell's margins around its text.
-constexpr int kCellPadding = 12;
-
-} // namespace
+namespace {} // namespace
 
 FilterListPage::FilterListPage(PageContext context, FilterListKind kind,
                                settings::ColumnList columns,
@@ -36,7 +30,7 @@ FilterListPage::FilterListPage(PageContext context, FilterListKind kind,
                                const QString& accessibleName, QWidget* parent)
     : QWidget(parent), m_context(context), m_editor(context.core.edited(), kind, context.messages),
       m_columns(columns), m_view(new QTableView(this)),
-      m_model(new FilterRowsModel(headings, this)), m_widthTimer(new QTimer(this)) {
+      m_model(new FilterRowsModel(headings, this)) {
     auto make = [this](const char* text, std::function<void()> run) {
         auto* action = new QAction(QString::fromUtf8(text), this);
         connect(action, &QAction::triggered, this, std::move(run));
@@ -99,20 +93,12 @@ FilterListPage::FilterListPage(PageContext context, FilterListKind kind,
     connect(m_view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &FilterListPage::updateCommands);
 
-    m_widthTimer->setSingleShot(true);
-    m_widthTimer->setInterval(kWidthStoreDelayMs);
-    connect(m_widthTimer, &QTimer::timeout, this, &FilterListPage::storeWidths);
-    connect(header, &QHeaderView::sectionResized, this, [this](int logical, int, int) {
-        if (m_loadingColumns)
-            return;
-        m_resized.insert(logical);
-        m_widthTimer->start();
-    });
-    connect(header, &QHeaderView::sectionMoved, this, [this] {
-        if (!m_loadingColumns)
-            storeOrder();
-    });
-    loadColumns();
+    std::vector<QString> widest;
+    for (const ColumnHeading& heading : headings)
+        widest.push_back(qs(heading.widest));
+    m_columnLayout =
+        new ColumnLayout(header, context.core.edited(), columns, std::move(widest), this);
+    m_columnLayout->applyFromSettings();
 
     auto* buttons = new QHBoxLayout;
     const std::pair<const char*, QAction*> bound[] = {
@@ -186,56 +172,6 @@ void FilterListPage::showContextMenu(const QPoint& position) {
     menu.addActions(contextActions());
     menu.exec(m_view->viewport()->mapToGlobal(position));
     updateCommands();
-}
-
-// -- Column widths and order ------------------------------------------------------
-
-void FilterListPage::loadColumns() {
-    m_loadingColumns = true;
-    const settings::IniFileObject& settings = m_context.core.edited();
-    QHeaderView* header = m_view->horizontalHeader();
-    const int count = m_model->columnCount();
-    const settings::ColumnListInfo& info = settings::columnListInfo(m_columns);
-    for (int c = 0; c < count; ++c) {
-        int width = settings.GetColumnSize(m_columns, static_cast<size_t>(c));
-        // The default widths were made for the Windows version's smaller font: a
-        // column the user never sized is at least as wide as its heading and its
-        // usual values.
-        if (width == info.defaultSizes[static_cast<size_t>(c)]) {
-            const std::string_view widest = m_model->heading(c).widest;
-            const int text = m_view->fontMetrics().horizontalAdvance(qs(widest)) + kCellPadding;
-            width = std::max({width, header->sectionSizeHint(c), widest.empty() ? 0 : text});
-        }
-        header->resizeSection(c, std::max(width, header->minimumSectionSize()));
-    }
-    // An order that is not each column once (a hand-edited file) is not applied.
-    std::vector<int> order(static_cast<size_t>(count));
-    for (int v = 0; v < count; ++v)
-        order[static_cast<size_t>(v)] = settings.GetColumnOrder(m_columns, static_cast<size_t>(v));
-    std::vector<int> sorted = order;
-    std::sort(sorted.begin(), sorted.end());
-    std::vector<int> identity(static_cast<size_t>(count));
-    std::iota(identity.begin(), identity.end(), 0);
-    if (sorted == identity) {
-        for (int v = 0; v < count; ++v)
-            header->moveSection(header->visualIndex(order[static_cast<size_t>(v)]), v);
-    }
-    m_loadingColumns = false;
-}
-
-void FilterListPage::storeWidths() {
-    settings::IniFileObject& settings = m_context.core.edited();
-    for (int logical : m_resized)
-        settings.SetColumnSize(m_columns, static_cast<size_t>(logical),
-                               m_view->horizontalHeader()->sectionSize(logical));
-    m_resized.clear();
-}
-
-void FilterListPage::storeOrder() {
-    settings::IniFileObject& settings = m_context.core.edited();
-    const QHeaderView* header = m_view->horizontalHeader();
-    for (int v = 0; v < m_model->columnCount(); ++v)
-        settings.SetColumnOrder(m_columns, static_cast<size_t>(v), header->logicalIndex(v));
 }
 
 } // namespace tavrin::ui

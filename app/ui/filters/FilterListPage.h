@@ -23,6 +23,8 @@ class QTimer;
 
 namespace tavrin::ui {
 
+class ColumnLayout;
+
 class FilterListPage : public QWidget {
     Q_OBJECT
 public:
@@ -68,17 +70,12 @@ protected:
     FilterListEditor m_editor;
 
 private:
-    void loadColumns();
-    void storeWidths();
-    void storeOrder();
     void showContextMenu(const QPoint& position);
 
     settings::ColumnList m_columns;
     QTableView* m_view;
     FilterRowsModel* m_model;
-    QTimer* m_widthTimer;
-    std::set<int> m_resized;
-    bool m_loadingColumns = false;
+    ColumnLayout* m_columnLayout;
     QAction* m_newAction;
     QAction* m_editAction;
     QAction* m_deleteAction;

@@ -275,6 +275,8 @@ void CTabDynamicFilterTest::columnLayoutIsKept() {
         QTRY_COMPARE(gui.core.m_core.edited().GetColumnSize(settings::ColumnList::DynamicFilter, 2),
                      333);
         header->moveSection(6, 1);
+        QTRY_COMPARE(
+            gui.core.m_core.edited().GetColumnOrder(settings::ColumnList::DynamicFilter, 1), 6);
         QVERIFY(gui.core.m_core.fullSave());
         file = gui.core.m_folder.read("Setting.ini");
     }

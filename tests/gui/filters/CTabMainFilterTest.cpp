@@ -561,7 +561,7 @@ void CTabMainFilterTest::columnLayoutSurvivesSaveAndRestart() {
         header->resizeSection(0, 130);
         QTRY_COMPARE(edited.GetColumnSize(settings::ColumnList::Filter, 0), 130);
         header->moveSection(15, 0); // the comment first
-        QCOMPARE(edited.GetColumnOrder(settings::ColumnList::Filter, 0), 15);
+        QTRY_COMPARE(edited.GetColumnOrder(settings::ColumnList::Filter, 0), 15);
         QCOMPARE(edited.GetColumnOrder(settings::ColumnList::Filter, 1), 0);
         QCOMPARE(edited.GetColumnOrder(settings::ColumnList::Filter, 15), 14);
         QVERIFY(gui.core.m_core.fullSave());
