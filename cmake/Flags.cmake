@@ -5,11 +5,14 @@ if(TAVRIN_WERROR)
   add_compile_options(-Werror)
 endif()
 
+# Sanitizer builds at -O1 with line tables only: reports keep their file and line,
+# and the instrumented tests compile in half the time of -O2 -g.
 if(TAVRIN_SANITIZE STREQUAL "address")
-  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_compile_options(-O1 -g1 -fsanitize=address,undefined -fno-sanitize-recover=all
+                      -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 elseif(TAVRIN_SANITIZE STREQUAL "thread")
-  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_compile_options(-O1 -g1 -fsanitize=thread -fno-omit-frame-pointer)
   add_link_options(-fsanitize=thread)
 elseif(TAVRIN_HARDEN)
   add_compile_definitions(_GLIBCXX_ASSERTIONS)

@@ -11,9 +11,11 @@ set(TAVRIN_HOME_PAGE "https://tavrin.example.org/" CACHE STRING
 set(TAVRIN_SANITIZE "" CACHE STRING "Sanitizers: empty, address (with undefined), or thread")
 set_property(CACHE TAVRIN_SANITIZE PROPERTY STRINGS "" address thread)
 
-# A developer machine with ccache reuses objects across build folders and work
-# trees; a machine without it (CI) builds as before.
+# A machine with ccache reuses objects across build folders, work trees and clones:
+# paths are hashed relative to this source tree, wherever it was cloned, so a fresh
+# clone of the same commit builds from the cache. A machine without it builds as before.
 find_program(TAVRIN_CCACHE ccache)
 if(TAVRIN_CCACHE AND NOT CMAKE_CXX_COMPILER_LAUNCHER)
-  set(CMAKE_CXX_COMPILER_LAUNCHER ${TAVRIN_CCACHE})
+  set(CMAKE_CXX_COMPILER_LAUNCHER ${CMAKE_COMMAND} -E env CCACHE_BASEDIR=${PROJECT_SOURCE_DIR}
+                                  CCACHE_NOHASHDIR=1 ${TAVRIN_CCACHE})
 endif()

@@ -45,7 +45,7 @@ step "tests: tsan"
 ctest --test-dir build/tsan --output-on-failure -L tsan --no-tests=ignore
 
 step "build: fuzz"
-bash scripts/build.sh fuzz
+bash scripts/build.sh fuzz fuzzers
 step "fuzzers"
 bash scripts/fuzz.sh
 
