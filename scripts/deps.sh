@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config clang-format
+  libcli11-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev libboost-dev
   libnetfilter-queue-dev libmnl-dev
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev

@@ -2,6 +2,7 @@
 // brought up, Setting.ini loaded, the filtering session and every timer on an
 // event loop; the status bar printed every second and every message on standard
 // error; SIGINT, SIGTERM, SIGHUP or SIGQUIT leave through the exit path.
+#include "ArgumentParser.h"
 #include "HeadlessView.h"
 #include "PrivateFolder.h"
 #include "ProgramParts.h"
@@ -26,42 +27,55 @@ struct RunOptions {
     bool filter = false;
 };
 
-bool usageError(const std::string& text) {
-    std::fprintf(stderr, "tavrinctl run: %s\nusage: tavrinctl run %s\n", text.c_str(), kUsage);
-    return false;
-}
-
-bool parse(int argc, char** argv, RunOptions& options) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--filter") {
-            options.filter = true;
-            continue;
-        }
-        if (arg != "--dir" && arg != "--runtime-dir" && arg != "--queue" && arg != "--chains")
-            return usageError("unknown argument '" + arg + "'");
-        if (i + 1 >= argc)
-            return usageError(arg + " needs a value");
-        const std::string value = argv[++i];
-        std::optional<std::string> problem;
-        if (arg == "--dir")
-            problem = core::setSettingsFolder(options.program, value);
-        else if (arg == "--runtime-dir")
-            problem = core::setRuntimeFolder(options.program, value);
-        else if (arg == "--queue")
-            problem = core::addQueueOption(options.program, value);
-        else
-            problem = core::addChainsOption(options.program, value);
-        if (problem)
-            return usageError(*problem);
-    }
-    return true;
+// Reads the command line into `options`; the exit status when the run ends here
+// (--help, or a bad command line), else nothing.
+std::optional<int> parse(int argc, char** argv, RunOptions& options) {
+    cli::ArgumentParser line(
+        "tavrinctl run", {kUsage},
+        "Runs Tavrin without a window: brings up the Ovlank daemon, reads Setting.ini and\n"
+        "ExternalCommand.ini from the settings folder, starts the filtering session and\n"
+        "prints the UP and DOWN figures every second on standard output and every\n"
+        "message on standard error. SIGINT, SIGTERM, SIGHUP or SIGQUIT leave through the\n"
+        "exit path. Only one Tavrin, with or without a window, runs at a time.");
+    CLI::App& app = line.app();
+    // Each value goes through the check the window uses for the same option.
+    auto check = [&options](auto setter) {
+        return [&options, setter](const std::string& value) {
+            return setter(options.program, value).value_or(std::string());
+        };
+    };
+    app.add_option("--dir")
+        ->description("settings folder, made for root's eyes only when missing "
+                      "(default: the program's folder, or /var/lib/tavrin when installed)")
+        ->type_name("DIR")
+        ->check(check(core::setSettingsFolder));
+    app.add_flag("--filter", options.filter,
+                 "switch filtering on at once (else as STARTUP_ON in Setting.ini says)");
+    app.add_option("--runtime-dir")
+        ->description("run-time folder: the daemon's socket, the instance lock and the service "
+                      "records (default /run/tavrin)")
+        ->type_name("DIR")
+        ->check(check(core::setRuntimeFolder));
+    app.add_option("--queue")
+        ->description("first netfilter queue of the daemon")
+        ->type_name("N")
+        ->check(check(core::addQueueOption));
+    app.add_option("--chains")
+        ->description("prefix of the daemon's iptables chains (default OVLANK)")
+        ->type_name("PREFIX")
+        ->check(check(core::addChainsOption));
+    app.footer("exit status: 0 after the exit path (or when another Tavrin runs), 1 when the\n"
+               "start-up failed or a fatal failure ended it, 2 for a bad command line");
+    const auto result = line.parse(argc, argv);
+    if (result == cli::ArgumentParser::Result::Run)
+        return std::nullopt;
+    return line.report(result);
 }
 
 int run(int argc, char** argv) {
     RunOptions options;
-    if (!parse(argc, argv, options))
-        return kExitUsage;
+    if (const auto status = parse(argc, argv, options))
+        return *status;
     std::signal(SIGPIPE, SIG_IGN);
     // Before any thread starts, so that every thread leaves the signals to the loop.
     RunLoop loop;
