@@ -1,7 +1,5 @@
 # What `cmake --install` puts on a machine: the programs, the desktop launcher and
 # entry, the icon in the hicolor theme, the polkit action for pkexec, the README.
-set(TAVRIN_SETTINGS_DIR "/var/lib/tavrin" CACHE PATH
-    "Settings folder of the installed program (Setting.ini, ExternalCommand.ini)")
 
 install(TARGETS Ovlank RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TAVRIN_APP)

@@ -4,9 +4,11 @@
 // error; SIGINT, SIGTERM, SIGHUP or SIGQUIT leave through the exit path.
 #include "ArgumentParser.h"
 #include "HeadlessView.h"
+#include "JournalLines.h"
 #include "PrivateFolder.h"
 #include "ProgramParts.h"
 #include "RunLoop.h"
+#include "ServiceNotify.h"
 #include "SingleInstance.h"
 #include "Subcommand.h"
 
@@ -84,21 +86,31 @@ int run(int argc, char** argv) {
     StreamMessages stream(stderr, Answer::Yes);
     Messages& messages = stream;
 
+    const journal::LineWriter err(stderr);
     core::SingleInstance instance(core::instanceFolderFor(options.program.runtimeFolder),
-                                  core::kProgramName);
+                                  core::kProgramName, core::SingleInstance::Kind::Headless);
     switch (instance.acquire()) {
     case core::SingleInstance::Result::First: break;
-    case core::SingleInstance::Result::OtherRestored: return kExitOk;
+    case core::SingleInstance::Result::OtherRestored:
+        err.write(journal::Priority::Warning,
+                  "tavrinctl run: Tavrin already runs with its window, which was brought up; "
+                  "only one Tavrin runs at a time, so this run ends");
+        return kExitOk;
+    case core::SingleInstance::Result::OtherHeadless:
+        err.write(journal::Priority::Warning,
+                  "tavrinctl run: Tavrin already runs without a window (tavrinctl run or the "
+                  "tavrin service); only one Tavrin runs at a time, so this run ends");
+        return kExitOk;
     case core::SingleInstance::Result::OtherNotReady:
         messages.show("少し待った後、再度起動させてください。");
         return kExitFailure;
     case core::SingleInstance::Result::Failed:
         messages.show("ミューテックスの生成に失敗。");
-        std::fprintf(stderr, "tavrinctl run: %s\n", instance.error().c_str());
+        err.write(journal::Priority::Error, "tavrinctl run: " + instance.error());
         return kExitFailure;
     }
     if (auto problem = core::enterSettingsFolder(options.program)) {
-        std::fprintf(stderr, "tavrinctl run: %s\n", problem->c_str());
+        err.write(journal::Priority::Error, "tavrinctl run: " + *problem);
         return kExitFailure;
     }
 
@@ -113,27 +125,40 @@ int run(int argc, char** argv) {
     app.initialise();
     if (options.filter && !app.ended() && !app.session().filtering())
         app.startFiltering();
-    if (!instance.announceWindow())
-        std::fprintf(stderr, "tavrinctl run: %s\n", instance.error().c_str());
+    if (!instance.announce())
+        err.write(journal::Priority::Warning, "tavrinctl run: " + instance.error());
+    // The service manager's start ends here: the program is up (and filtering when
+    // asked), or it already ended.
+    if (!app.ended())
+        notifyServiceManager("READY=1");
 
     loop.startTimer(core::kTimerLocalAddresses, core::kLocalAddressesPeriod,
                     [&app] { app.session().addressTick(); });
     loop.startTimer(core::kTimerConnections, core::kConnectionsPeriod,
                     [&app] { app.session().connectionTick(); });
     if (instance.knockFd() >= 0) {
-        loop.watchReadable(instance.knockFd(), [&instance] {
-            if (instance.takeShowRequests() > 0)
-                std::fprintf(stderr, "tavrinctl run: another start found this one running\n");
+        loop.watchReadable(instance.knockFd(), [&instance, &err] {
+            const core::SingleInstance::Knocks knocks = instance.takeShowRequests();
+            if (knocks.windows > 0)
+                err.write(journal::Priority::Notice,
+                          "tavrinctl run: Tavrin was started with its window while this run "
+                          "holds the instance; it was told so and ended");
+            if (knocks.headless > 0)
+                err.write(journal::Priority::Notice,
+                          "tavrinctl run: another tavrinctl run was started; it found this one "
+                          "running and ended");
         });
     }
     SignalExit leave(app, stderr);
     loop.onSignal([&leave, &loop](int) {
+        notifyServiceManager("STOPPING=1");
         if (leave())
             loop.quit();
     });
     int status = kExitOk;
     if (!app.ended() && !loop.run()) {
-        std::fprintf(stderr, "tavrinctl run: the event loop failed: %s\n", std::strerror(errno));
+        err.write(journal::Priority::Error,
+                  std::string("tavrinctl run: the event loop failed: ") + std::strerror(errno));
         app.exitPath();
         status = kExitFailure;
     } else if (app.endedByFailure()) {
