@@ -46,3 +46,5 @@ if(TAVRIN_APP AND TAVRIN_GUI)
   install(FILES ${PROJECT_SOURCE_DIR}/app/res/icons/tavrin.svg
           DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/scalable/apps)
 endif()
+
+include(cmake/Package.cmake)
