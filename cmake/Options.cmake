@@ -8,6 +8,13 @@ option(TAVRIN_FUZZ "Build fuzz targets with libFuzzer (needs clang)" OFF)
 option(TAVRIN_HARDEN "Hardening defines (_FORTIFY_SOURCE, _GLIBCXX_ASSERTIONS)" ON)
 set(TAVRIN_HOME_PAGE "https://tavrin.example.org/" CACHE STRING
     "The project's web page, opened by the help menu")
+# The installed layout: the daemon is no program a user starts, so it lives apart
+# from them (PREFIX/lib/tavrin); the settings of the installed program are the
+# system's.
+set(TAVRIN_DAEMON_DIR "lib/tavrin" CACHE STRING
+    "Folder of the installed daemon, relative to the install prefix")
+set(TAVRIN_SETTINGS_DIR "/var/lib/tavrin" CACHE PATH
+    "Settings folder of the installed program (Setting.ini, ExternalCommand.ini)")
 set(TAVRIN_SANITIZE "" CACHE STRING "Sanitizers: empty, address (with undefined), or thread")
 set_property(CACHE TAVRIN_SANITIZE PROPERTY STRINGS "" address thread)
 

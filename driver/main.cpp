@@ -3,9 +3,11 @@
 #include "CleanupCommands.h"
 #include "Daemon.h"
 #include "DaemonOptions.h"
+#include "JournalLines.h"
 
 #include <sched.h>
 
+#include <cstdio>
 #include <iostream>
 #include <mutex>
 #include <string_view>
@@ -32,14 +34,19 @@ int main(int argc, char** argv) {
         std::cout << ovlank::daemonUsage(program);
         return 0;
     }
+    // Under a service manager that gives the journal as standard error, each line
+    // carries its priority.
+    const tavrin::journal::LineWriter err(stderr);
     if (!parsed.options) {
-        std::cerr << "Ovlank: " << parsed.error << "\n" << ovlank::daemonUsage(program);
+        err.write(tavrin::journal::Priority::Error, "Ovlank: " + parsed.error);
+        std::cerr << ovlank::daemonShortUsage(program) << "(" << program
+                  << " --help lists the options)\n";
         return ovlank::kExitUsage;
     }
     std::mutex logMutex;
-    auto log = [&logMutex](const std::string& line) {
+    auto log = [&logMutex, &err](tavrin::journal::Priority priority, const std::string& line) {
         std::lock_guard lock(logMutex);
-        std::cerr << "Ovlank: " << line << std::endl;
+        err.write(priority, "Ovlank: " + line);
     };
     switch (parsed.options->mode) {
     case ovlank::DaemonMode::Remove: return ovlank::removeLeftovers(*parsed.options, log);

@@ -3,6 +3,7 @@
 // with standard error, and tests with a recorder that answers as scripted.
 #pragma once
 
+#include "JournalLines.h"
 #include "PlainText.h"
 
 #include <cstdio>
@@ -35,25 +36,38 @@ public:
 
 // Writes every message as one line on a stream and answers every question with a
 // fixed answer; for programs without a window. Line breaks become blanks and other
-// control bytes are escaped: messages quote texts from files.
+// control bytes are escaped: messages quote texts from files. When the stream is the
+// journal, a message carries its priority: a box without an icon is a failure or a
+// warning (the program's boxes are), a question answered for the user a notice.
 class StreamMessages final : public Messages {
 public:
-    StreamMessages(std::FILE* stream, Answer answer) : m_stream(stream), m_answer(answer) {}
+    StreamMessages(std::FILE* stream, Answer answer) : m_lines(stream), m_answer(answer) {}
 
-    void show(std::string_view text, std::string_view caption, MessageIcon) override {
-        write(text, caption);
+    void show(std::string_view text, std::string_view caption, MessageIcon icon) override {
+        write(priorityOf(icon), text, caption);
     }
     Answer askYesNo(std::string_view text, std::string_view caption, MessageIcon) override {
-        write(text, caption);
+        write(journal::Priority::Notice, text, caption);
         return m_answer == Answer::Cancel ? Answer::No : m_answer;
     }
     Answer askYesNoCancel(std::string_view text, std::string_view caption, MessageIcon) override {
-        write(text, caption);
+        write(journal::Priority::Notice, text, caption);
         return m_answer;
     }
 
+    static journal::Priority priorityOf(MessageIcon icon) {
+        switch (icon) {
+        case MessageIcon::Error: return journal::Priority::Error;
+        case MessageIcon::Information: return journal::Priority::Info;
+        case MessageIcon::Question: return journal::Priority::Notice;
+        case MessageIcon::Warning:
+        case MessageIcon::None: break;
+        }
+        return journal::Priority::Warning;
+    }
+
 private:
-    void write(std::string_view text, std::string_view caption) {
+    void write(journal::Priority priority, std::string_view text, std::string_view caption) {
         std::string line;
         if (!caption.empty()) {
             line.append("[").append(escapeControlBytes(caption)).append("] ");
@@ -63,12 +77,10 @@ private:
             if (c == '\n')
                 c = ' ';
         line.append(escapeControlBytes(oneLine));
-        line.push_back('\n');
-        std::fwrite(line.data(), 1, line.size(), m_stream);
-        std::fflush(m_stream);
+        m_lines.write(priority, line);
     }
 
-    std::FILE* m_stream;
+    journal::LineWriter m_lines;
     Answer m_answer;
 };
 

@@ -41,7 +41,7 @@ void DaemonKeeper::answeredAgain() {
     // A bypass that was never reported (it began and ended within one restore) needs
     // no word about its end either.
     if (m_bypassReported)
-        m_parts.messages.show(kResumedMessage);
+        m_parts.messages.show(kResumedMessage, {}, MessageIcon::Information);
     m_bypassReported = true;
     status({});
 }

@@ -3,6 +3,7 @@
 #include "DriverBringUp.h"
 #include "OvlankProtocol.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -19,14 +20,66 @@ std::optional<std::string> setSettingsFolder(ProgramOptions& options, std::strin
     return std::nullopt;
 }
 
+namespace {
+
+bool isRegularFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// "/usr/bin" and "../lib/tavrin" make "/usr/lib/tavrin".
+std::string joinFolders(std::string base, std::string_view relative) {
+    while (!relative.empty()) {
+        const size_t slash = std::min(relative.find('/'), relative.size());
+        const std::string_view part = relative.substr(0, slash);
+        relative.remove_prefix(std::min(slash + 1, relative.size()));
+        if (part.empty() || part == ".")
+            continue;
+        if (part == "..") {
+            const size_t last = base.rfind('/');
+            base = last == std::string::npos || last == 0 ? "/" : base.substr(0, last);
+            continue;
+        }
+        if (base.empty() || base.back() != '/')
+            base += '/';
+        base += part;
+    }
+    return base;
+}
+
+// The folder of the options, else the installed program's own.
+std::string settingsFolderOf(const ProgramOptions& options, const ProgramLayout& layout) {
+    return options.folder.empty() ? layout.settingsFolder : options.folder;
+}
+
+} // namespace
+
+ProgramLayout layoutOf(const std::string& programFolder, std::string_view installedDaemonFolder,
+                       std::string_view installedSettings) {
+    ProgramLayout layout{programFolder, programFolder, {}};
+    if (programFolder.empty() || isRegularFile(programFolder + "/" + kOvlankName))
+        return layout;
+    const std::string installed = joinFolders(programFolder, installedDaemonFolder);
+    if (isRegularFile(installed + "/" + kOvlankName)) {
+        layout.daemonFolder = installed;
+        layout.settingsFolder = std::string(installedSettings);
+    }
+    return layout;
+}
+
+ProgramLayout programLayout() {
+    return layoutOf(programFolder(), TAVRIN_INSTALLED_DAEMON_FOLDER,
+                    TAVRIN_INSTALLED_SETTINGS_FOLDER);
+}
+
 std::optional<std::string> enterSettingsFolder(const ProgramOptions& options) {
-    if (options.folder.empty())
+    const std::string folder = settingsFolderOf(options, programLayout());
+    if (folder.empty())
         return std::nullopt;
-    const char* folder = options.folder.c_str();
-    if (::mkdir(folder, 0700) != 0 && errno != EEXIST)
-        return options.folder + ": cannot be created: " + std::strerror(errno);
-    if (::chdir(folder) != 0)
-        return options.folder + ": " + std::strerror(errno);
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        return folder + ": cannot be created: " + std::strerror(errno);
+    if (::chdir(folder.c_str()) != 0)
+        return folder + ": " + std::strerror(errno);
     return std::nullopt;
 }
 
@@ -72,16 +125,16 @@ std::string programFolder() {
 ProgramParts::ProgramParts(const ProgramOptions& options, Messages& messages)
     : services(options.runtimeFolder + "/services", opener),
       ipFilter({services, facility, messages, options.runtimeFolder + "/", "", {}}),
-      ovlank({services, opener, messages, options.runtimeFolder + "/", programFolder(),
+      ovlank({services, opener, messages, options.runtimeFolder + "/", programLayout().daemonFolder,
               options.daemon.serviceArguments(), options.daemon.cleanupArguments()}),
       network(messages), profile(files), commands(files, messages),
       core({messages, view, ipFilter, ovlank, network, adapters, files, profile, commands}),
-      m_keepCurrentFolder(!options.folder.empty()), m_ownFolder(programFolder()) {
+      m_layout(programLayout()), m_keepCurrentFolder(!settingsFolderOf(options, m_layout).empty()) {
     services.addSystemService(kIpFilterDriverName, facility);
 }
 
 bool ProgramParts::setUp() {
-    return core.setUp({m_keepCurrentFolder, m_ownFolder});
+    return core.setUp({m_keepCurrentFolder, m_layout.programFolder});
 }
 
 } // namespace tavrin::core

@@ -39,8 +39,26 @@ std::optional<std::string> setRuntimeFolder(ProgramOptions& options, std::string
 std::optional<std::string> addQueueOption(ProgramOptions& options, std::string_view value);
 std::optional<std::string> addChainsOption(ProgramOptions& options, std::string_view value);
 
-// Makes the settings folder of the options (when one was given) current, creating
-// it for its owner's eyes only when it is missing; the problem when it cannot.
+// Where the program finds its daemon and its files. In the build tree the daemon
+// is beside the programs; an installed program (in PREFIX/bin) finds it in
+// PREFIX/lib/tavrin and keeps its files in the system's settings folder.
+struct ProgramLayout {
+    std::string programFolder;  // the executable's own folder
+    std::string daemonFolder;   // searched for the daemon after the current folder
+    std::string settingsFolder; // the files' folder without --dir; empty: the old rule
+};
+
+// The layout of a program in `programFolder`: installed when the daemon is not
+// beside it but at `installedDaemonFolder` (relative to it); `installedSettings`
+// is then its settings folder.
+ProgramLayout layoutOf(const std::string& programFolder, std::string_view installedDaemonFolder,
+                       std::string_view installedSettings);
+// The layout of the running executable, with the places the build was configured for.
+ProgramLayout programLayout();
+
+// Makes the settings folder current: the one the options name, else an installed
+// program's; creating it for its owner's eyes only when it is missing. The problem
+// when it cannot. Without either the folder is left to the daemon's rule.
 std::optional<std::string> enterSettingsFolder(const ProgramOptions& options);
 
 // The folder of the running executable ("" when it cannot be told).
@@ -70,8 +88,8 @@ public:
     ApplicationCore core;
 
 private:
+    ProgramLayout m_layout;
     bool m_keepCurrentFolder;
-    std::string m_ownFolder;
 };
 
 } // namespace tavrin::core

@@ -16,8 +16,12 @@ namespace tavrin::core {
 
 namespace {
 
-constexpr char kShowRequest[] = "show\n";
-constexpr char kShowAnswer[] = "ok\n";
+// A later start knocks with "show KIND\n"; the first answers with its own "KIND\n".
+constexpr char kWindowRequest[] = "show window\n";
+constexpr char kHeadlessRequest[] = "show headless\n";
+constexpr char kWindowAnswer[] = "window\n";
+constexpr char kHeadlessAnswer[] = "headless\n";
+constexpr size_t kLongestText = sizeof kHeadlessRequest - 1;
 constexpr int kAnswerWaitMs = 2000;
 
 bool socketAddress(const std::string& path, sockaddr_un& address) {
@@ -29,27 +33,34 @@ bool socketAddress(const std::string& path, sockaddr_un& address) {
     return true;
 }
 
-// Reads until `expected` arrived, the peer closed, or the wait ran out.
-bool receiveText(int fd, const char* expected, int waitMs) {
-    const size_t length = std::strlen(expected);
+// Reads one line (up to kLongestText bytes and its line break) until it arrived,
+// the peer closed, or the wait ran out; empty when no whole line came.
+std::string receiveLine(int fd, int waitMs) {
     std::string got;
-    while (got.size() < length) {
+    while (got.find('\n') == std::string::npos) {
+        if (got.size() > kLongestText)
+            return {};
         pollfd p{fd, POLLIN, 0};
         if (::poll(&p, 1, waitMs) <= 0)
-            return false;
+            return {};
         char buffer[16];
         const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
         if (n <= 0)
-            return false;
+            return {};
         got.append(buffer, static_cast<size_t>(n));
     }
-    return got.compare(0, length, expected) == 0;
+    return got.substr(0, got.find('\n') + 1);
+}
+
+bool sendText(int fd, const char* text) {
+    const size_t length = std::strlen(text);
+    return ::send(fd, text, length, MSG_NOSIGNAL) == static_cast<ssize_t>(length);
 }
 
 } // namespace
 
-SingleInstance::SingleInstance(std::string folder, std::string name)
-    : m_folder(std::move(folder)), m_name(std::move(name)) {}
+SingleInstance::SingleInstance(std::string folder, std::string name, Kind kind)
+    : m_folder(std::move(folder)), m_name(std::move(name)), m_kind(kind) {}
 
 SingleInstance::~SingleInstance() {
     if (m_listenFd >= 0) {
@@ -90,17 +101,20 @@ SingleInstance::Result SingleInstance::acquire() {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return Result::OtherNotReady;
-    bool restored = false;
+    std::string answer;
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-        ::send(fd, kShowRequest, std::strlen(kShowRequest), MSG_NOSIGNAL) ==
-            static_cast<ssize_t>(std::strlen(kShowRequest))) {
-        restored = receiveText(fd, kShowAnswer, kAnswerWaitMs);
+        sendText(fd, m_kind == Kind::Window ? kWindowRequest : kHeadlessRequest)) {
+        answer = receiveLine(fd, kAnswerWaitMs);
     }
     ::close(fd);
-    return restored ? Result::OtherRestored : Result::OtherNotReady;
+    if (answer == kWindowAnswer)
+        return Result::OtherRestored;
+    if (answer == kHeadlessAnswer)
+        return Result::OtherHeadless;
+    return Result::OtherNotReady;
 }
 
-bool SingleInstance::announceWindow() {
+bool SingleInstance::announce() {
     if (m_lockFd < 0 || m_listenFd >= 0)
         return m_listenFd >= 0;
     sockaddr_un address{};
@@ -123,22 +137,24 @@ bool SingleInstance::announceWindow() {
     return true;
 }
 
-int SingleInstance::takeShowRequests() {
+SingleInstance::Knocks SingleInstance::takeShowRequests() {
+    Knocks knocks;
     if (m_listenFd < 0)
-        return 0;
-    int requests = 0;
+        return knocks;
     while (true) {
         const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0)
             break;
         // A knock that says nothing recognisable within a short wait is dropped.
-        if (receiveText(fd, kShowRequest, 200)) {
-            ::send(fd, kShowAnswer, std::strlen(kShowAnswer), MSG_NOSIGNAL);
-            ++requests;
+        const std::string request = receiveLine(fd, 200);
+        const bool window = request == kWindowRequest;
+        if (window || request == kHeadlessRequest) {
+            sendText(fd, m_kind == Kind::Window ? kWindowAnswer : kHeadlessAnswer);
+            ++(window ? knocks.windows : knocks.headless);
         }
         ::close(fd);
     }
-    return requests;
+    return knocks;
 }
 
 } // namespace tavrin::core

@@ -1,4 +1,5 @@
 // tavrinctl commands [FILE]: lists the external commands of an ExternalCommand.ini.
+#include "ArgumentParser.h"
 #include "ExternalCommandIni.h"
 #include "PlainText.h"
 #include "PosixFileSystem.h"
@@ -23,11 +24,14 @@ const char* targetText(int target) {
 namespace {
 
 int runCommands(int argc, char** argv) {
-    if (argc > 2 || (argc == 2 && argv[1][0] == '-' && argv[1][1] != '\0')) {
-        std::fprintf(stderr, "usage: tavrinctl commands [FILE]\n");
-        return kExitUsage;
-    }
-    const std::string path = argc == 2 ? argv[1] : commands::kExternalCommandFile;
+    std::string path = commands::kExternalCommandFile;
+    cli::ArgumentParser line(
+        "tavrinctl commands", {"[FILE]"},
+        "Lists the external commands of an ExternalCommand.ini as Tavrin reads "
+        "them.");
+    line.app().add_option("FILE", path, "the command file (default ./ExternalCommand.ini)");
+    if (const auto result = line.parse(argc, argv); result != cli::ArgumentParser::Result::Run)
+        return line.report(result);
     settings::PosixFileSystem fs;
     StreamMessages messages(stderr, Answer::No);
     commands::ExternalCommandIni store(fs, messages, path);

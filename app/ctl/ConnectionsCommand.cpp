@@ -1,6 +1,8 @@
 // tavrinctl connections: the TCP connection table as the connection monitor shows
 // it, once or refreshed every second.
+#include "ArgumentParser.h"
 #include "ConnectionText.h"
+#include "JsonOutput.h"
 #include "Messages.h"
 #include "NetworkInfo.h"
 #include "PlainText.h"
@@ -15,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -106,38 +109,6 @@ size_t displayWidth(std::string_view text) {
     return width;
 }
 
-// A JSON string; bytes that are not UTF-8 become U+FFFD so the output stays valid.
-std::string jsonString(std::string_view text) {
-    std::string out = "\"";
-    for (size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-            ++i;
-        } else if (c < 0x20 || c == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof(escaped), "\\u%04x", c);
-            out += escaped;
-            ++i;
-        } else if (c < 0x80) {
-            out += static_cast<char>(c);
-            ++i;
-        } else {
-            const size_t length = utf8SequenceLength(text.substr(i));
-            if (length != 0) {
-                out.append(text.substr(i, length));
-                i += length;
-            } else {
-                out += "\\ufffd";
-                ++i;
-            }
-        }
-    }
-    out += '"';
-    return out;
-}
-
 std::string hostText(NetworkInfo& info, const TcpConnection& c, const Options& options) {
     if (options.numeric)
         return {};
@@ -195,65 +166,55 @@ void printTable(NetworkInfo& info, const Options& options, std::string& out) {
 }
 
 void printJson(NetworkInfo& info, const Options& options, std::string& out) {
-    out += '[';
-    bool first = true;
+    Json rows = Json::array();
     for (const TcpConnection& c : info) {
-        if (!first)
-            out += ',';
-        first = false;
         const std::string host =
             options.numeric ? std::string() : info.resolver().lookup(c.remoteAddr);
-        char numbers[160];
-        std::snprintf(numbers, sizeof(numbers),
-                      "\"state\":%u,\"localPort\":%u,\"remotePort\":%u,\"age\":%u,\"processId\":%d",
-                      c.state, portHostOrder(c.localPort), portHostOrder(c.remotePort), c.age,
-                      c.processId);
-        out += '{';
-        out += numbers;
-        out += ",\"stateText\":" + jsonString(tcpStateText(c.state));
-        out += ",\"localAddr\":" + jsonString(dottedAddress(c.localAddr));
-        out += ",\"remoteAddr\":" + jsonString(dottedAddress(c.remoteAddr));
-        out += ",\"remoteHost\":" + (host.empty() ? std::string("null") : jsonString(host));
-        const std::string_view service = ServiceNameTable::nameOfPort(portHostOrder(c.remotePort));
-        out +=
-            ",\"remoteService\":" + (service.empty() ? std::string("null") : jsonString(service));
-        out += ",\"duration\":" + jsonString(connectionDurationText(c.age));
-        out +=
-            ",\"processName\":" + jsonString(info.processTable().processDisplayName(c.processId));
-        out += ",\"processPath\":" + jsonString(info.processTable().processPath(c.processId));
-        out += '}';
+        rows.push_back({{"state", c.state},
+                        {"localPort", portHostOrder(c.localPort)},
+                        {"remotePort", portHostOrder(c.remotePort)},
+                        {"age", c.age},
+                        {"processId", c.processId},
+                        {"stateText", tcpStateText(c.state)},
+                        {"localAddr", dottedAddress(c.localAddr)},
+                        {"remoteAddr", dottedAddress(c.remoteAddr)},
+                        {"remoteHost", textOrNull(host)},
+                        {"remoteService",
+                         textOrNull(ServiceNameTable::nameOfPort(portHostOrder(c.remotePort)))},
+                        {"duration", connectionDurationText(c.age)},
+                        {"processName", info.processTable().processDisplayName(c.processId)},
+                        {"processPath", info.processTable().processPath(c.processId)}});
     }
-    out += "]\n";
+    out += jsonLine(rows);
 }
 
-bool parseOptions(int argc, char** argv, Options& options) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (arg == "--json") {
-            options.json = true;
-        } else if (arg == "--watch") {
-            options.watch = true;
-        } else if (arg == "-n" || arg == "--numeric") {
-            options.numeric = true;
-        } else if (arg == "--count" && i + 1 < argc) {
+// Reads the command line into `options`; the exit status when the command ends
+// here (--help, or a bad command line), else nothing.
+std::optional<int> parseOptions(int argc, char** argv, Options& options) {
+    cli::ArgumentParser line(
+        "tavrinctl connections", {"[--json] [-n] [--watch [--count N]]"},
+        "Lists the TCP connections of this network namespace with their processes, as\n"
+        "Tavrin's connection page shows them, once or every second.");
+    CLI::App& app = line.app();
+    app.add_flag("--json", options.json, "print a JSON array (one per line with --watch)");
+    app.add_flag("-n,--numeric", options.numeric,
+                 "leave host names out: ask the name service nothing");
+    CLI::Option* watch =
+        app.add_flag("--watch", options.watch, "print the table every second until interrupted");
+    app.add_option("--count", options.count, "with --watch: end after N tables")
+        ->type_name("N")
+        ->check([](const std::string& value) {
             char* end = nullptr;
             errno = 0;
-            options.count = std::strtol(argv[++i], &end, 10);
-            if (errno != 0 || end == argv[i] || *end != '\0' || options.count < 1) {
-                std::fprintf(stderr,
-                             "tavrinctl connections: --count needs a number of at least 1\n");
-                return false;
-            }
-        } else {
-            std::fprintf(stderr, "tavrinctl connections: unknown argument '%s'\n", argv[i]);
-            return false;
-        }
-    }
-    if (options.count != 0 && !options.watch) {
-        std::fprintf(stderr, "tavrinctl connections: --count goes with --watch\n");
-        return false;
-    }
-    return true;
+            const long count = std::strtol(value.c_str(), &end, 10);
+            return errno != 0 || end == value.c_str() || *end != '\0' || count < 1
+                       ? std::string("--count needs a number of at least 1")
+                       : std::string();
+        })
+        ->needs(watch);
+    if (const auto result = line.parse(argc, argv); result != cli::ArgumentParser::Result::Run)
+        return line.report(result);
+    return std::nullopt;
 }
 
 void queueHostNames(NetworkInfo& info) {
@@ -274,10 +235,8 @@ void waitForNames(NetworkInfo& info) {
 
 int run(int argc, char** argv) {
     Options options;
-    if (!parseOptions(argc, argv, options)) {
-        std::fprintf(stderr, "usage: tavrinctl connections [--json] [-n] [--watch [--count N]]\n");
-        return kExitUsage;
-    }
+    if (const auto status = parseOptions(argc, argv, options))
+        return *status;
 
     // The first Ctrl-C ends the listing after the table in hand; the handler then
     // gives way, so a second one ends the program at once, whatever it waits for.

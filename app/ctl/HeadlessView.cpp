@@ -24,23 +24,21 @@ void HeadlessView::sessionTimers(bool running, std::chrono::milliseconds period)
 void HeadlessView::setPaneText(int pane, const std::string& text) {
     m_panes[pane] = text;
     // UP is set before DOWN: one line per update of the pair.
-    if (pane == core::kPaneDown) {
-        std::fprintf(m_out, "%s |%s\n", paneText(core::kPaneUp).c_str(), text.c_str());
-        std::fflush(m_out);
-    }
+    if (pane == core::kPaneDown && !m_out.journal())
+        m_out.write(journal::Priority::Info, paneText(core::kPaneUp) + " |" + text);
 }
 
 void HeadlessView::filteringChanged(bool filtering) {
-    std::fprintf(m_out, "filtering %s\n", filtering ? "on" : "off");
-    std::fflush(m_out);
+    m_out.write(journal::Priority::Notice, filtering ? "filtering on" : "filtering off");
 }
 
 void HeadlessView::setStatusText(const std::string& text) {
     // A cleared text needs no line: the next status line shows things are back.
     if (text.empty())
         return;
-    std::fprintf(m_err, "tavrinctl run: %s\n", escapeControlBytes(text).c_str());
-    std::fflush(m_err);
+    // Having given up on the daemon, the program no longer filters: a failure.
+    m_err.write(text == core::kGaveUpStatus ? journal::Priority::Error : journal::Priority::Warning,
+                "tavrinctl run: " + escapeControlBytes(text));
 }
 
 const std::string& HeadlessView::paneText(int pane) const {
@@ -54,9 +52,9 @@ bool SignalExit::operator()() {
     if (m_app.exitPath(m_withoutSaving ? Mode::WithoutSaving : Mode::Normal))
         return true;
     if (m_app.exitSaveFailed() && !m_withoutSaving) {
-        std::fprintf(m_err, "tavrinctl run: the settings could not be saved, so Tavrin keeps "
-                            "running; a second signal ends it without saving\n");
-        std::fflush(m_err);
+        m_err.write(journal::Priority::Error,
+                    "tavrinctl run: the settings could not be saved, so Tavrin keeps running; a "
+                    "second signal ends it without saving");
         m_withoutSaving = true;
     }
     return false;

@@ -1,10 +1,13 @@
 // The window side of `tavrinctl run`: the session's timers on the event loop, the
 // status bar as a line on standard output every second, filtering changes as
 // lines too, the status bar's text on standard error, and the end of the exit path
-// as the end of the loop.
+// as the end of the loop. Lines that go to the journal carry their priority, and
+// the figures of every second stay out of it (86400 entries a day would bury what
+// matters).
 #pragma once
 
 #include "CoreView.h"
+#include "JournalLines.h"
 #include "RunLoop.h"
 
 #include <cstdio>
@@ -36,8 +39,8 @@ public:
 
 private:
     RunLoop& m_loop;
-    std::FILE* m_out;
-    std::FILE* m_err;
+    journal::LineWriter m_out;
+    journal::LineWriter m_err;
     core::FilteringSession* m_session = nullptr;
     std::map<int, std::string> m_panes;
 };
@@ -53,7 +56,7 @@ public:
 
 private:
     core::ApplicationCore& m_app;
-    std::FILE* m_err;
+    journal::LineWriter m_err;
     bool m_withoutSaving = false;
 };
 

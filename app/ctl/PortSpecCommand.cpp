@@ -1,6 +1,7 @@
 // tavrinctl port-spec TEXT...: how each port text is read, as the filter editor
 // would read it: the parsed range, its plain and labelled forms, and whether it
 // may enter a port list.
+#include "ArgumentParser.h"
 #include "Messages.h"
 #include "PortSpec.h"
 #include "Subcommand.h"
@@ -35,7 +36,7 @@ private:
 
 // The text in double quotes, control bytes escaped so that an argument cannot
 // drive the terminal; multi-byte characters pass as they are.
-std::string quoted(std::string_view text) {
+std::string quotedText(std::string_view text) {
     std::string out = "\"";
     for (char c : text) {
         const auto byte = static_cast<unsigned char>(c);
@@ -54,40 +55,46 @@ std::string quoted(std::string_view text) {
     return out;
 }
 
-void printUsage(std::FILE* out) {
-    std::fprintf(out, "usage: tavrinctl port-spec [--] TEXT...\n"
-                      "Shows for each port text the range it is read as, its plain and\n"
-                      "labelled forms, and whether a port list accepts it.\n"
-                      "Exit status: 0 when every text is accepted, 1 when one is not.\n");
-}
-
 int run(int argc, char** argv) {
-    std::vector<std::string_view> texts;
+    cli::ArgumentParser line(
+        "tavrinctl port-spec", {"[--] TEXT..."},
+        "Shows for each port text the range it is read as, its plain and\n"
+        "labelled forms, and whether a port list accepts it. A text may begin\n"
+        "with a dash (\"-80\" is 0 to 80); after \"--\" every argument is a text.");
+    line.app().footer("exit status: 0 when every text is accepted, 1 when one is not, 2 for a "
+                      "bad command line");
+    line.allowExtras();
+    // Everything after "--" is a text, whatever it looks like.
+    std::vector<std::string> options;
+    std::vector<std::string> texts;
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (!optionsEnded && arg == "--") {
+        if (!optionsEnded && std::string_view(argv[i]) == "--")
             optionsEnded = true;
-        } else if (!optionsEnded && (arg == "--help" || arg == "-h")) {
-            printUsage(stdout);
-            return kExitOk;
-        } else if (!optionsEnded && arg.size() > 2 && arg.substr(0, 2) == "--") {
-            std::fprintf(stderr, "tavrinctl port-spec: unknown option %s\n", quoted(arg).c_str());
-            printUsage(stderr);
-            return kExitUsage;
-        } else {
-            texts.push_back(arg);
+        else
+            (optionsEnded ? texts : options).emplace_back(argv[i]);
+    }
+    auto result = line.parse(options);
+    if (result == cli::ArgumentParser::Result::Run) {
+        std::vector<std::string> before;
+        for (const std::string& arg : line.extras()) {
+            // Long options are refused; other texts beginning with a dash are ports.
+            if (arg.size() > 2 && arg.starts_with("--")) {
+                result = line.fail("unknown option " + cli::quotedArgument(arg));
+                break;
+            }
+            before.push_back(arg);
         }
+        texts.insert(texts.begin(), before.begin(), before.end());
+        if (result == cli::ArgumentParser::Result::Run && texts.empty())
+            result = line.fail("no port text given");
     }
-    if (texts.empty()) {
-        std::fprintf(stderr, "tavrinctl port-spec: no port text given\n");
-        printUsage(stderr);
-        return kExitUsage;
-    }
+    if (result != cli::ArgumentParser::Result::Run)
+        return line.report(result);
 
     CollectingMessages messages;
     bool allAccepted = true;
-    for (const std::string_view text : texts) {
+    for (const std::string& text : texts) {
         const PortRange range = ParsePortSpec(text);
         const bool accepted = ValidatePortSpec(text, messages);
         std::string verdict = accepted ? "yes" : "no";
@@ -102,7 +109,7 @@ int run(int argc, char** argv) {
                     "  plain:    %s\n"
                     "  labelled: %s\n"
                     "  accepted: %s\n",
-                    quoted(text).c_str(), unsigned{range.hostLow()}, unsigned{range.hostHigh()},
+                    quotedText(text).c_str(), unsigned{range.hostLow()}, unsigned{range.hostHigh()},
                     FormatPortRange(range).c_str(), FormatPortLabel(range).c_str(),
                     verdict.c_str());
     }

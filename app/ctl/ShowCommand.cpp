@@ -3,11 +3,13 @@
 // dynamic filter; --write writes the model back with the program's writer.
 #include "AdapterBinding.h"
 #include "AdapterList.h"
+#include "ArgumentParser.h"
 #include "CommonSettingsIo.h"
 #include "FilePrivateProfile.h"
 #include "IniFileObject.h"
 #include "IniFileReader.h"
 #include "IniFileWriter.h"
+#include "JsonOutput.h"
 #include "MemoryPrivateProfile.h"
 #include "Messages.h"
 #include "PlainText.h"
@@ -26,26 +28,7 @@ namespace {
 
 using settings::IniFileObject;
 
-constexpr char kUsage[] = "usage: tavrinctl show [--json] [--write OUT] [FILE]\n";
-
-// A JSON string; control bytes escaped, multi-byte characters as they are.
-std::string json(std::string_view text) {
-    std::string out = "\"";
-    for (char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out.push_back('\\');
-            out.push_back(c);
-        } else if (u < 0x20 || u == 0x7F) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", u);
-            out += buf;
-        } else {
-            out.push_back(c);
-        }
-    }
-    return out + "\"";
-}
+constexpr char kUsage[] = "[--json] [--write OUT] [FILE]";
 
 std::string hex(const void* data, size_t size) {
     std::string out;
@@ -83,17 +66,17 @@ std::vector<std::pair<std::string, std::string>> commonOptions(const IniFileObje
 struct Field {
     std::string name;
     std::string text;
-    std::string json;
+    Json json;
 };
 
 Field number(std::string name, int64_t value, std::string note = {}) {
     const std::string digits = std::to_string(value);
-    return {std::move(name), note.empty() ? digits : digits + " (" + note + ")", digits};
+    return {std::move(name), note.empty() ? digits : digits + " (" + note + ")", value};
 }
 
 Field text(std::string name, std::string value) {
-    std::string quoted = json(value);
-    return {std::move(name), std::move(value), std::move(quoted)};
+    Json json = value;
+    return {std::move(name), std::move(value), std::move(json)};
 }
 
 // Every field of a packet filter, in the file's terms.
@@ -124,13 +107,12 @@ std::vector<Field> packetFields(const PacketFilter& f, const AdapterList& adapte
     };
 }
 
-std::vector<std::pair<std::string, std::string>> actionFields(const DynamicFilter& f) {
-    auto b = [](int32_t v) { return std::to_string(v); };
-    return {{"drop", b(f.drop)},
-            {"dropSynOnly", b(f.dropSynOnly)},
-            {"doBand", b(f.doBand)},
-            {"bandwidth", b(f.bandwidth)},
-            {"minimumPacketSize", b(f.minimumPacketSize)}};
+std::vector<std::pair<std::string, int32_t>> actionFields(const DynamicFilter& f) {
+    return {{"drop", f.drop},
+            {"dropSynOnly", f.dropSynOnly},
+            {"doBand", f.doBand},
+            {"bandwidth", f.bandwidth},
+            {"minimumPacketSize", f.minimumPacketSize}};
 }
 
 std::string ruleHex(const PacketFilter& f) {
@@ -169,49 +151,48 @@ void printText(const IniFileObject& model, const AdapterList& adapters, const st
         std::printf("    targets:   %s\n", ids(f.targetFilterIds).c_str());
         std::printf("    action:   ");
         for (const auto& [name, value] : actionFields(f))
-            std::printf(" %s=%s", name.c_str(), value.c_str());
+            std::printf(" %s=%d", name.c_str(), value);
         std::printf("\n");
     }
 }
 
 void printJson(const IniFileObject& model, const AdapterList& adapters, const std::string& file) {
-    std::string out = "{\"file\":" + json(file) +
-                      ",\"commonSectionName\":" + json(model.GetCommonSectionName()) +
-                      ",\"common\":{";
-    bool first = true;
-    for (const auto& [key, value] : commonOptions(model)) {
-        out += (first ? "" : ",") + json(key) + ":" + json(value);
-        first = false;
-    }
-    out += "},\"packetFilters\":[";
+    Json common = Json::object();
+    for (const auto& [key, value] : commonOptions(model))
+        common[key] = value;
+    Json packetFilters = Json::array();
     for (int i = 0; i < model.PacketFilterCount(); ++i) {
         const PacketFilter& f = *model.PacketFilterAt(i);
-        out += (i == 0 ? "{" : ",{");
-        out += "\"position\":" + std::to_string(i + 1) + ",\"id\":" + std::to_string(f.id) +
-               ",\"name\":" + json(f.filterName) +
-               ",\"enabled\":" + (f.available == 1 ? "true" : "false") +
-               ",\"description\":" + json(f.GetDescription());
+        Json filter = {{"position", i + 1},
+                       {"id", f.id},
+                       {"name", f.filterName},
+                       {"enabled", f.available == 1},
+                       {"description", f.GetDescription()}};
         for (const Field& field : packetFields(f, adapters))
-            out += "," + json(field.name) + ":" + field.json;
-        out += ",\"driverRule\":" + json(ruleHex(f)) + "}";
+            filter[field.name] = field.json;
+        filter["driverRule"] = ruleHex(f);
+        packetFilters.push_back(std::move(filter));
     }
-    out += "],\"dynamicFilters\":[";
+    Json dynamicFilters = Json::array();
     for (int i = 0; i < model.DynamicFilterCount(); ++i) {
         const DynamicFilter& f = *model.DynamicFilterAt(i);
-        out += (i == 0 ? "{" : ",{");
-        out += "\"position\":" + std::to_string(i + 1) + ",\"id\":" + std::to_string(f.id) +
-               ",\"name\":" + json(f.filterName) +
-               ",\"enabled\":" + (f.available == 1 ? "true" : "false") +
-               ",\"condition\":" + json(f.GetConditionText(model.PacketFilters())) +
-               ",\"targets\":[" + ids(f.targetFilterIds) + "],\"action\":{";
-        bool firstAction = true;
-        for (const auto& [name, value] : actionFields(f)) {
-            out += (firstAction ? "" : ",") + json(name) + ":" + value;
-            firstAction = false;
-        }
-        out += "}}";
+        Json action = Json::object();
+        for (const auto& [name, value] : actionFields(f))
+            action[name] = value;
+        dynamicFilters.push_back({{"position", i + 1},
+                                  {"id", f.id},
+                                  {"name", f.filterName},
+                                  {"enabled", f.available == 1},
+                                  {"condition", f.GetConditionText(model.PacketFilters())},
+                                  {"targets", f.targetFilterIds},
+                                  {"action", std::move(action)}});
     }
-    out += "]}\n";
+    const Json document = {{"file", file},
+                           {"commonSectionName", model.GetCommonSectionName()},
+                           {"common", std::move(common)},
+                           {"packetFilters", std::move(packetFilters)},
+                           {"dynamicFilters", std::move(dynamicFilters)}};
+    const std::string out = jsonLine(document);
     std::fwrite(out.data(), 1, out.size(), stdout);
 }
 
@@ -219,23 +200,20 @@ int run(int argc, char** argv) {
     bool asJson = false;
     std::string writeTo;
     std::string file = settings::kSettingsFile;
-    bool haveFile = false;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--json") == 0) {
-            asJson = true;
-        } else if (std::strcmp(argv[i], "--write") == 0 && i + 1 < argc) {
-            writeTo = argv[++i];
-        } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
-            std::fprintf(stderr, "%s", kUsage);
-            return kExitUsage;
-        } else if (!haveFile) {
-            file = argv[i];
-            haveFile = true;
-        } else {
-            std::fprintf(stderr, "%s", kUsage);
-            return kExitUsage;
-        }
-    }
+    cli::ArgumentParser line("tavrinctl show", {kUsage},
+                             "Reads a settings file as Tavrin does and prints every option, every\n"
+                             "packet filter with the rule it gives the daemon, and every dynamic\n"
+                             "filter. Messages of the reading go to standard error.");
+    CLI::App& app = line.app();
+    app.add_flag("--json", asJson, "print one JSON document instead of the listing");
+    app.add_option("--write", writeTo, "write the settings back to OUT with Tavrin's writer")
+        ->type_name("OUT")
+        ->check([](const std::string& value) {
+            return value.empty() ? std::string("--write needs a file") : std::string();
+        });
+    app.add_option("FILE", file, "the settings file (default ./Setting.ini)");
+    if (const auto result = line.parse(argc, argv); result != cli::ArgumentParser::Result::Run)
+        return line.report(result);
 
     settings::PosixFileSystem fs;
     settings::FilePrivateProfile profile(fs);

@@ -1,5 +1,6 @@
 // tavrinctl: Tavrin's command-line companion. Each subcommand is a small front end
 // over the same model and core the desktop program uses.
+#include "ArgumentParser.h"
 #include "Subcommand.h"
 
 #include <cstring>
@@ -31,6 +32,7 @@ void printUsage(std::FILE* out) {
     std::fprintf(out, "usage: tavrinctl SUBCOMMAND [ARGS...]\n\n");
     for (const Subcommand& s : kSubcommands)
         std::fprintf(out, "  %s %s\n      %s\n", s.name, s.usage, s.summary);
+    std::fprintf(out, "\ntavrinctl SUBCOMMAND --help shows a subcommand's options.\n");
 }
 
 } // namespace
@@ -50,7 +52,8 @@ int main(int argc, char** argv) {
         if (s.run != nullptr && std::strcmp(args[0], s.name) == 0)
             return s.run(static_cast<int>(args.size()), args.data());
     }
-    std::fprintf(stderr, "tavrinctl: unknown subcommand '%s'\n", args[0]);
+    std::fprintf(stderr, "tavrinctl: unknown subcommand %s\n",
+                 tavrin::cli::quotedArgument(args[0]).c_str());
     printUsage(stderr);
     return tavrin::ctl::kExitUsage;
 }

@@ -33,6 +33,10 @@ constexpr int kExitUsage = 2;
 
 constexpr char kNotReady[] = "少し待った後、再度起動させてください。";
 constexpr char kNoMutex[] = "ミューテックスの生成に失敗。";
+// The lock is held by Tavrin without a window: the service, or tavrinctl run.
+constexpr char kRunsHeadless[] =
+    "Tavrinはウィンドウなしで動作中です（サービスtavrin、またはtavrinctl run）。\n"
+    "ウィンドウで使うには、先にそちらを終了させてから起動してください。";
 
 bool haveDisplay() {
     const char* platform = std::getenv("QT_QPA_PLATFORM");
@@ -154,6 +158,9 @@ int CTestDrvApp::run(int argc, char** argv, const std::function<void(CTestDrvDlg
     switch (instance.acquire()) {
     case core::SingleInstance::Result::First: break;
     case core::SingleInstance::Result::OtherRestored: return kExitOk;
+    case core::SingleInstance::Result::OtherHeadless:
+        messages.show(kRunsHeadless);
+        return kExitFailure;
     case core::SingleInstance::Result::OtherNotReady: messages.show(kNotReady); return kExitFailure;
     case core::SingleInstance::Result::Failed:
         std::fprintf(stderr, "Tavrin: %s\n", instance.error().c_str());
@@ -189,12 +196,12 @@ int CTestDrvApp::run(int argc, char** argv, const std::function<void(CTestDrvDlg
     if (dialog.ended())
         return parts.core.endedByFailure() ? kExitFailure : kExitOk;
 
-    if (!instance.announceWindow())
+    if (!instance.announce())
         std::fprintf(stderr, "Tavrin: %s\n", instance.error().c_str());
     if (instance.knockFd() >= 0) {
         auto* knock = new QSocketNotifier(instance.knockFd(), QSocketNotifier::Read, &dialog);
         QObject::connect(knock, &QSocketNotifier::activated, &dialog, [&instance, &dialog] {
-            if (instance.takeShowRequests() > 0)
+            if (instance.takeShowRequests().total() > 0)
                 dialog.restoreWindow();
         });
     }

@@ -5,6 +5,8 @@
 #include "IptablesChains.h"
 
 namespace ovlank {
+
+using tavrin::journal::Priority;
 namespace {
 
 std::string bothChains(const IptablesChains& chains) {
@@ -19,16 +21,17 @@ int removeLeftovers(const DaemonOptions& options, const CleanupLog& log) {
     const auto lock = InstanceLock::claim("chains/" + options.chainPrefix, error);
     if (!lock) {
         if (!error.empty()) {
-            log(error);
+            log(Priority::Error, error);
             return kExitFailed;
         }
-        log("a running daemon still uses the chain prefix " + options.chainPrefix +
-            "; stop it first");
+        log(Priority::Warning, "a running daemon still uses the chain prefix " +
+                                   options.chainPrefix + "; stop it first");
         return kExitRefused;
     }
     // Checked before anything changes; the removal checks again under the folder lock.
     if (options.deviceGiven && socketAnswers(options.devicePath)) {
-        log("a running daemon still serves " + options.devicePath + "; stop it first");
+        log(Priority::Warning,
+            "a running daemon still serves " + options.devicePath + "; stop it first");
         return kExitRefused;
     }
 
@@ -37,30 +40,33 @@ int removeLeftovers(const DaemonOptions& options, const CleanupLog& log) {
     IptablesChains chains(options.chainPrefix, options.firstQueue, 1);
     bool found = false;
     if (!chains.remove(error, nullptr, &found)) {
-        log("cannot remove the chains " + bothChains(chains) + ": " + error);
+        log(Priority::Error, "cannot remove the chains " + bothChains(chains) + ": " + error);
         status = kExitFailed;
     } else if (found) {
-        log("removed the chains " + bothChains(chains) + " and the jumps to them");
+        log(Priority::Notice,
+            "removed the chains " + bothChains(chains) + " and the jumps to them");
         anything = true;
     }
     if (options.deviceGiven) {
         switch (removeStaleSocket(options.devicePath, error)) {
         case StaleSocket::Removed:
-            log("removed the socket " + options.devicePath);
+            log(Priority::Notice, "removed the socket " + options.devicePath);
             anything = true;
             break;
         case StaleSocket::Absent: break;
         case StaleSocket::Live:
-            log("a running daemon still serves " + options.devicePath + "; stop it first");
+            log(Priority::Warning,
+                "a running daemon still serves " + options.devicePath + "; stop it first");
             return kExitRefused;
         case StaleSocket::Failed:
-            log(error);
+            log(Priority::Error, error);
             status = kExitFailed;
             break;
         }
     }
     if (status == kExitDone && !anything) {
-        log("nothing was left behind by a daemon with the chain prefix " + options.chainPrefix);
+        log(Priority::Info,
+            "nothing was left behind by a daemon with the chain prefix " + options.chainPrefix);
     }
     return status;
 }
@@ -70,10 +76,11 @@ int detachChains(const DaemonOptions& options, const CleanupLog& log) {
     std::string error;
     bool found = false;
     if (!chains.detach(error, &found)) {
-        log("cannot remove the jumps to " + bothChains(chains) + ": " + error);
+        log(Priority::Error, "cannot remove the jumps to " + bothChains(chains) + ": " + error);
         return kExitFailed;
     }
-    log(found ? "removed the jumps to " + bothChains(chains) + "; traffic passes them unfiltered"
+    log(found ? Priority::Warning : Priority::Info,
+        found ? "removed the jumps to " + bothChains(chains) + "; traffic passes them unfiltered"
               : "no jumps to " + bothChains(chains) + " were in place");
     return kExitDone;
 }

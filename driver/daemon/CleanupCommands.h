@@ -4,6 +4,7 @@
 #pragma once
 
 #include "DaemonOptions.h"
+#include "JournalLines.h"
 
 #include <functional>
 #include <string>
@@ -16,7 +17,7 @@ inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitRefused = 3; // a daemon still runs with that prefix or device
 
-using CleanupLog = std::function<void(const std::string& line)>;
+using CleanupLog = std::function<void(tavrin::journal::Priority, const std::string& line)>;
 
 // --remove: the chains PREFIX_IN and PREFIX_OUT, the jumps to them, the mangle
 // table when their install made it, and with --device the socket file. Refused,

@@ -17,6 +17,8 @@
 #include <exception>
 
 namespace ovlank {
+
+using tavrin::journal::Priority;
 namespace {
 
 // The control loop's tick: the chains are checked at every one.
@@ -62,7 +64,8 @@ bool Daemon::blockTerminationSignals() {
     ::signal(SIGPIPE, SIG_IGN);
     if (::pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0 ||
         (m_signalFd = ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC)) < 0) {
-        m_log("cannot take over the termination signals: " + std::string(std::strerror(errno)));
+        m_log(Priority::Error,
+              "cannot take over the termination signals: " + std::string(std::strerror(errno)));
         return false;
     }
     return true;
@@ -72,7 +75,8 @@ bool Daemon::createEventDescriptors() {
     m_fatalFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     m_timerFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     if (m_fatalFd < 0 || m_timerFd < 0) {
-        m_log("cannot create the daemon's event descriptors: " + std::string(std::strerror(errno)));
+        m_log(Priority::Error,
+              "cannot create the daemon's event descriptors: " + std::string(std::strerror(errno)));
         return false;
     }
     const itimerspec every{{kTickSeconds, 0}, {kTickSeconds, 0}};
@@ -86,7 +90,8 @@ bool Daemon::claimQueuesAndChains() {
         const unsigned queue = m_options.firstQueue + i;
         auto lock = InstanceLock::claim("queue/" + std::to_string(queue), error);
         if (!lock) {
-            m_log(error.empty() ? "another daemon already uses queue " + std::to_string(queue)
+            m_log(Priority::Error,
+                  error.empty() ? "another daemon already uses queue " + std::to_string(queue)
                                 : error);
             return false;
         }
@@ -94,9 +99,9 @@ bool Daemon::claimQueuesAndChains() {
     }
     auto lock = InstanceLock::claim("chains/" + m_options.chainPrefix, error);
     if (!lock) {
-        m_log(error.empty()
-                  ? "another daemon already uses the chain prefix " + m_options.chainPrefix
-                  : error);
+        m_log(Priority::Error, error.empty() ? "another daemon already uses the chain prefix " +
+                                                   m_options.chainPrefix
+                                             : error);
         return false;
     }
     m_locks.push_back(std::move(lock));
@@ -107,7 +112,7 @@ bool Daemon::openDevice() {
     std::string error;
     m_device = DeviceSocket::create(m_options.devicePath, error);
     if (!m_device) {
-        m_log(error);
+        m_log(Priority::Error, error);
         return false;
     }
     return true;
@@ -116,7 +121,7 @@ bool Daemon::openDevice() {
 bool Daemon::clearLeftoverChains() {
     m_hook = std::make_unique<NetfilterHook>(m_options.chainPrefix, m_options.firstQueue,
                                              m_queueCount, m_log, [this](const std::string& line) {
-                                                 m_log(line);
+                                                 m_log(Priority::Error, line);
                                                  m_fatal.store(true);
                                                  const uint64_t one = 1;
                                                  [[maybe_unused]] const auto written =
@@ -124,7 +129,7 @@ bool Daemon::clearLeftoverChains() {
                                              });
     std::string error;
     if (!m_hook->removeLeftoverChains(error)) {
-        m_log("cannot remove the chains left by an earlier daemon: " + error);
+        m_log(Priority::Error, "cannot remove the chains left by an earlier daemon: " + error);
         return false;
     }
     return true;
@@ -191,9 +196,10 @@ void Daemon::reportBypassedPackets(bool final) {
     }
     const uint64_t bypassed = m_hook->bypassedPackets();
     if (bypassed != m_bypassedReported) {
-        m_log(std::to_string(bypassed) +
-              " packets passed without a decision because the queue was full" +
-              (final ? " (total)" : " so far"));
+        m_log(Priority::Warning,
+              std::to_string(bypassed) +
+                  " packets passed without a decision because the queue was full" +
+                  (final ? " (total)" : " so far"));
         m_bypassedReported = bypassed;
     }
 }
@@ -209,7 +215,7 @@ int Daemon::run() {
     try {
         m_server->run();
     } catch (const std::exception& error) {
-        m_log(std::string("stopping after an error: ") + error.what());
+        m_log(Priority::Error, std::string("stopping after an error: ") + error.what());
         status = 1;
     }
     if (m_fatal.load()) {

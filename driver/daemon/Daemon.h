@@ -4,6 +4,7 @@
 #pragma once
 
 #include "DaemonOptions.h"
+#include "JournalLines.h"
 
 #include <atomic>
 #include <functional>
@@ -22,7 +23,7 @@ class NetfilterHook;
 
 class Daemon final {
 public:
-    using Log = std::function<void(const std::string& line)>;
+    using Log = std::function<void(tavrin::journal::Priority, const std::string& line)>;
 
     Daemon(DaemonOptions options, unsigned queueCount, Log log);
     ~Daemon();

@@ -1,11 +1,13 @@
 #include "DaemonOptions.h"
 
+#include "ArgumentParser.h"
 #include "OvlankProtocol.h"
 
 #include <sys/un.h>
 
 #include <algorithm>
 #include <charconv>
+#include <memory>
 #include <vector>
 
 namespace ovlank {
@@ -49,92 +51,123 @@ std::string checkDevicePath(std::string_view path) {
 
 } // namespace
 
+namespace {
+
+constexpr char kDescription[] =
+    "Ovlank: the packet filter daemon of Tavrin. It decides for every IPv4 packet of\n"
+    "this network namespace whether it passes, through a netfilter queue, and is\n"
+    "controlled through its socket. Runs in the foreground until SIGTERM, SIGINT or\n"
+    "SIGHUP. With --remove or --detach it clears up after a daemon instead and ends.";
+
+constexpr char kExitStatuses[] =
+    "exit status: 0 done (also when nothing was left), 1 failed, 2 bad command line,\n"
+    "             3 refused because a daemon still runs with that prefix or device";
+
+// The command line with its options bound to `options`; the checks give the
+// daemon's own messages.
+std::unique_ptr<tavrin::cli::ArgumentParser> commandLine(std::string_view programName,
+                                                         DaemonOptions& options,
+                                                         std::string& device, std::string& queue,
+                                                         std::string& queues) {
+    auto line = std::make_unique<tavrin::cli::ArgumentParser>(
+        std::string(programName),
+        std::vector<std::string>{"[--device PATH] [--queue N] [--queues COUNT] [--chains PREFIX]",
+                                 "--remove --chains PREFIX [--device PATH]",
+                                 "--detach --chains PREFIX"},
+        kDescription);
+    CLI::App& app = line->app();
+    app.add_option("--device", device,
+                   "control socket (default " + std::string(kDefaultDevicePath) + ")")
+        ->type_name("PATH")
+        ->check([](const std::string& value) {
+            const std::string problem = checkDevicePath(value);
+            return problem.empty() ? problem : problem + ": " + value;
+        });
+    app.add_option("--queue", queue,
+                   "first netfilter queue number (default " + std::to_string(kDefaultQueue) + ")")
+        ->type_name("N")
+        ->check([](const std::string& value) {
+            unsigned long number = 0;
+            return parseNumber(value, 65535, number)
+                       ? std::string()
+                       : "the queue number must be 0 to 65535: " + value;
+        });
+    app.add_option("--queues", queues,
+                   "number of queues, one reader thread each (default: one per core, at most " +
+                       std::to_string(kMaxQueueCount) + ")")
+        ->type_name("COUNT")
+        ->check([](const std::string& value) {
+            unsigned long count = 0;
+            return parseNumber(value, kMaxQueueCount, count) && count != 0
+                       ? std::string()
+                       : "the queue count must be 1 to " + std::to_string(kMaxQueueCount) + ": " +
+                             value;
+        });
+    app.add_option("--chains", options.chainPrefix,
+                   "prefix of the iptables chains PREFIX_IN and PREFIX_OUT (default " +
+                       std::string(kDefaultChainPrefix) + ")")
+        ->type_name("PREFIX")
+        ->check([](const std::string& value) {
+            return isValidChainPrefix(value) ? std::string()
+                                             : std::string("the chain prefix must have ") +
+                                                   kChainPrefixRule + ": " + value;
+        });
+    CLI::Option* remove =
+        app.add_flag("--remove")
+            ->description(
+                "remove what a daemon that was killed left behind: the chains PREFIX_IN and "
+                "PREFIX_OUT, the jumps to them and, with --device, its socket; refused while a "
+                "daemon runs with that prefix or device");
+    CLI::Option* detach = app.add_flag("--detach")
+                              ->description("remove only the jumps to PREFIX_IN and PREFIX_OUT, so "
+                                            "that traffic passes a daemon "
+                                            "that does not answer; it puts them back once it runs");
+    remove->excludes(detach);
+    app.footer(kExitStatuses);
+    return line;
+}
+
+} // namespace
+
 ParsedOptions parseDaemonOptions(std::span<const std::string_view> args) {
     ParsedOptions result;
     DaemonOptions options;
     options.devicePath = kDefaultDevicePath;
-    std::vector<std::string_view> seen;
-
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string_view arg = args[i];
-        if (arg == "-h" || arg == "--help") {
-            result.helpRequested = true;
-            return result;
-        }
-        std::string_view name = arg;
-        std::optional<std::string_view> value;
-        if (const auto eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
-            name = arg.substr(0, eq);
-            value = arg.substr(eq + 1);
-        }
-        if (name == "--remove" || name == "--detach") {
-            if (value) {
-                result.error = std::string(name) + " takes no value";
-                return result;
-            }
-            const DaemonMode mode = name == "--remove" ? DaemonMode::Remove : DaemonMode::Detach;
-            if (options.mode != DaemonMode::Serve) {
-                result.error = options.mode == mode ? std::string(name) + " given twice"
-                                                    : "--remove and --detach cannot be combined";
-                return result;
-            }
-            options.mode = mode;
-            continue;
-        }
-        if (name != "--device" && name != "--queue" && name != "--queues" && name != "--chains") {
-            result.error = arg.starts_with("-") ? "unknown option " + std::string(arg)
-                                                : "unexpected argument " + std::string(arg);
-            return result;
-        }
-        if (std::find(seen.begin(), seen.end(), name) != seen.end()) {
-            result.error = std::string(name) + " given twice";
-            return result;
-        }
-        seen.push_back(name);
-        if (!value) {
-            if (i + 1 >= args.size()) {
-                result.error = std::string(name) + " needs a value";
-                return result;
-            }
-            value = args[++i];
-        }
-
-        if (name == "--device") {
-            if (auto problem = checkDevicePath(*value); !problem.empty()) {
-                result.error = problem + ": " + std::string(*value);
-                return result;
-            }
-            options.devicePath = std::string(*value);
-            options.deviceGiven = true;
-        } else if (name == "--queue") {
-            unsigned long number = 0;
-            if (!parseNumber(*value, 65535, number)) {
-                result.error = "the queue number must be 0 to 65535: " + std::string(*value);
-                return result;
-            }
-            options.firstQueue = static_cast<uint16_t>(number);
-        } else if (name == "--queues") {
-            unsigned long count = 0;
-            if (!parseNumber(*value, kMaxQueueCount, count) || count == 0) {
-                result.error = "the queue count must be 1 to " + std::to_string(kMaxQueueCount) +
-                               ": " + std::string(*value);
-                return result;
-            }
-            options.queueCount = static_cast<unsigned>(count);
-        } else {
-            if (!isValidChainPrefix(*value)) {
-                result.error = std::string("the chain prefix must have ") + kChainPrefixRule +
-                               ": " + std::string(*value);
-                return result;
-            }
-            options.chainPrefix = std::string(*value);
-        }
+    std::string device;
+    std::string queue;
+    std::string queues;
+    const auto line = commandLine("Ovlank", options, device, queue, queues);
+    const std::vector<std::string> words(args.begin(), args.end());
+    const auto parsed = line->parse(words);
+    if (parsed == tavrin::cli::ArgumentParser::Result::Help) {
+        result.helpRequested = true;
+        return result;
     }
+    if (parsed == tavrin::cli::ArgumentParser::Result::Error) {
+        result.error = line->error();
+        return result;
+    }
+    CLI::App& app = line->app();
+    const bool removeMode = app.count("--remove") > 0;
+    const bool detachMode = app.count("--detach") > 0;
+    options.mode = removeMode   ? DaemonMode::Remove
+                   : detachMode ? DaemonMode::Detach
+                                : DaemonMode::Serve;
+    if (app.count("--device") > 0) {
+        options.devicePath = device;
+        options.deviceGiven = true;
+    }
+    unsigned long number = 0;
+    if (app.count("--queue") > 0 && parseNumber(queue, 65535, number))
+        options.firstQueue = static_cast<uint16_t>(number);
+    if (app.count("--queues") > 0 && parseNumber(queues, kMaxQueueCount, number))
+        options.queueCount = static_cast<unsigned>(number);
+
     if (options.mode != DaemonMode::Serve) {
-        const std::string mode = options.mode == DaemonMode::Remove ? "--remove" : "--detach";
-        for (const std::string_view option : {"--queue", "--queues"}) {
-            if (std::find(seen.begin(), seen.end(), option) != seen.end()) {
-                result.error = mode + " takes no " + std::string(option);
+        const std::string mode = removeMode ? "--remove" : "--detach";
+        for (const char* option : {"--queue", "--queues"}) {
+            if (app.count(option) > 0) {
+                result.error = mode + " takes no " + option;
                 return result;
             }
         }
@@ -142,7 +175,7 @@ ParsedOptions parseDaemonOptions(std::span<const std::string_view> args) {
             result.error = "--detach takes no --device";
             return result;
         }
-        if (std::find(seen.begin(), seen.end(), "--chains") == seen.end()) {
+        if (app.count("--chains") == 0) {
             result.error = mode + " needs --chains PREFIX";
             return result;
         }
@@ -158,29 +191,19 @@ ParsedOptions parseDaemonOptions(std::span<const std::string_view> args) {
 }
 
 std::string daemonUsage(std::string_view programName) {
-    const std::string name(programName);
-    std::string text =
-        "usage: " + name + " [--device PATH] [--queue N] [--queues COUNT] [--chains PREFIX]\n";
-    text += "       " + name + " --remove --chains PREFIX [--device PATH]\n";
-    text += "       " + name + " --detach --chains PREFIX\n";
-    text += "  --device PATH    control socket (default " + std::string(kDefaultDevicePath) + ")\n";
-    text += "  --queue N        first netfilter queue number (default " +
-            std::to_string(kDefaultQueue) + ")\n";
-    text += "  --queues COUNT   number of queues, one reader thread each (default: one per "
-            "core, at most " +
-            std::to_string(kMaxQueueCount) + ")\n";
-    text += "  --chains PREFIX  prefix of the iptables chains PREFIX_IN and PREFIX_OUT (default " +
-            std::string(kDefaultChainPrefix) + ")\n";
-    text +=
-        "  --remove         remove what a daemon that was killed left behind: the chains\n"
-        "                   PREFIX_IN and PREFIX_OUT, the jumps to them and, with --device,\n"
-        "                   its socket; refused while a daemon runs with that prefix or device\n";
-    text +=
-        "  --detach         remove only the jumps to PREFIX_IN and PREFIX_OUT, so that traffic\n"
-        "                   passes a daemon that does not answer; it puts them back once it runs\n";
-    text += "exit status: 0 done (also when nothing was left), 1 failed, 2 bad command line,\n"
-            "             3 refused because a daemon still runs with that prefix or device\n";
-    return text;
+    DaemonOptions options;
+    std::string device;
+    std::string queue;
+    std::string queues;
+    return commandLine(programName, options, device, queue, queues)->help();
+}
+
+std::string daemonShortUsage(std::string_view programName) {
+    DaemonOptions options;
+    std::string device;
+    std::string queue;
+    std::string queues;
+    return commandLine(programName, options, device, queue, queues)->usage();
 }
 
 unsigned effectiveQueueCount(const DaemonOptions& options, unsigned usableCores) {

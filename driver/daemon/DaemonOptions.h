@@ -35,12 +35,15 @@ struct ParsedOptions {
     std::string error; // one line, without the usage text
 };
 
-// `args` excludes the program name. Accepts "--opt VALUE" and "--opt=VALUE".
+// `args` excludes the program name. Accepts "--opt VALUE" and "--opt=VALUE"; each
+// option once.
 // --remove and --detach need --chains and take none of the queue options;
 // --detach takes no --device either.
 ParsedOptions parseDaemonOptions(std::span<const std::string_view> args);
 
+// The help (usage, options, exit statuses), and the usage lines alone for errors.
 std::string daemonUsage(std::string_view programName);
+std::string daemonShortUsage(std::string_view programName);
 
 // The number of queues actually used: the option when given, else the cores this
 // process may run on, capped so the last queue number still fits in 16 bits.

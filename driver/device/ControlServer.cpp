@@ -15,6 +15,8 @@
 #include <stdexcept>
 
 namespace ovlank {
+
+using tavrin::journal::Priority;
 namespace {
 
 // Tags in the epoll data that are not file descriptors.
@@ -97,13 +99,14 @@ bool ControlServer::peerAllowed(int fd) {
     ucred credentials{};
     socklen_t length = sizeof(credentials);
     if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) {
-        m_log("refused a client whose credentials cannot be read: " +
-              std::string(std::strerror(errno)));
+        m_log(Priority::Warning, "refused a client whose credentials cannot be read: " +
+                                     std::string(std::strerror(errno)));
         return false;
     }
     if (credentials.uid != 0 && credentials.uid != ::geteuid()) {
-        m_log("refused a client running as uid " + std::to_string(credentials.uid) + " (pid " +
-              std::to_string(credentials.pid) + ")");
+        m_log(Priority::Warning, "refused a client running as uid " +
+                                     std::to_string(credentials.uid) + " (pid " +
+                                     std::to_string(credentials.pid) + ")");
         return false;
     }
     return true;
@@ -115,7 +118,8 @@ void ControlServer::acceptClients() {
         if (fd < 0) {
             if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR &&
                 errno != ECONNABORTED) {
-                m_log("cannot accept a client: " + std::string(std::strerror(errno)));
+                m_log(Priority::Error,
+                      "cannot accept a client: " + std::string(std::strerror(errno)));
             }
             return;
         }
@@ -124,7 +128,8 @@ void ControlServer::acceptClients() {
             continue;
         }
         if (m_clients.size() >= kMaxClients) {
-            m_log("refused a client: " + std::to_string(kMaxClients) + " clients are connected");
+            m_log(Priority::Warning,
+                  "refused a client: " + std::to_string(kMaxClients) + " clients are connected");
             ::close(fd);
             continue;
         }
@@ -188,9 +193,10 @@ bool ControlServer::serveBuffered(Client& client) {
         client.readingPaused = false;
         const auto parsed = parseRequest(std::span(client.input).subspan(offset));
         if (parsed.state == FrameState::TooLarge) {
-            m_log("closed a client that sent a request of " +
-                  std::to_string(parsed.head.inputLength) + " input and " +
-                  std::to_string(parsed.head.outputLength) + " output bytes");
+            m_log(Priority::Warning, "closed a client that sent a request of " +
+                                         std::to_string(parsed.head.inputLength) + " input and " +
+                                         std::to_string(parsed.head.outputLength) +
+                                         " output bytes");
             keep = false;
             break;
         }

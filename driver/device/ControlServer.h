@@ -3,6 +3,7 @@
 // with non-blocking sockets so that no client can hold up another.
 #pragma once
 
+#include "JournalLines.h"
 #include "OvlankProtocol.h"
 
 #include <sys/types.h>
@@ -24,7 +25,7 @@ class ControlServer final {
 public:
     using Handler = std::function<RequestResult(uint32_t code, std::span<const uint8_t> input,
                                                 std::span<uint8_t> output)>;
-    using Log = std::function<void(const std::string& line)>;
+    using Log = std::function<void(tavrin::journal::Priority, const std::string& line)>;
 
     static constexpr size_t kMaxClients = 256;
     // The largest reply any request gets: a bandwidth reply for 64 rules, with its head.

@@ -6,8 +6,10 @@
 
 namespace ovlank {
 
+using tavrin::journal::Priority;
+
 NetfilterHook::NetfilterHook(std::string chainPrefix, uint16_t firstQueue, unsigned queueCount,
-                             Log log, Log onFatal)
+                             Log log, Fatal onFatal)
     : m_chains(std::move(chainPrefix), firstQueue, queueCount), m_firstQueue(firstQueue),
       m_queueCount(queueCount == 0 ? 1 : queueCount), m_log(std::move(log)),
       m_onFatal(std::move(onFatal)) {}
@@ -32,7 +34,7 @@ NtStatus NetfilterHook::registerHook() {
         return checkChainsLocked() ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
     }
     if (!m_decide) {
-        m_log("cannot start the hook: no decision is attached");
+        m_log(Priority::Error, "cannot start the hook: no decision is attached");
         return STATUS_UNSUCCESSFUL;
     }
     std::vector<std::unique_ptr<NetfilterQueue>> queues;
@@ -41,7 +43,7 @@ NtStatus NetfilterHook::registerHook() {
             std::make_unique<NetfilterQueue>(static_cast<uint16_t>(m_firstQueue + i), m_decide);
         std::string error;
         if (!queue->open(error)) {
-            m_log("cannot start the hook: " + error);
+            m_log(Priority::Error, "cannot start the hook: " + error);
             return STATUS_UNSUCCESSFUL; // the queues opened so far close on return
         }
         queues.push_back(std::move(queue));
@@ -53,7 +55,7 @@ NtStatus NetfilterHook::registerHook() {
     // The install replaces chains an earlier removal left.
     std::string error;
     if (!m_chains.install(error)) {
-        m_log("cannot start the hook: " + error);
+        m_log(Priority::Error, "cannot start the hook: " + error);
         return STATUS_UNSUCCESSFUL;
     }
     m_chainsLeft = false;
@@ -66,15 +68,16 @@ NtStatus NetfilterHook::registerHook() {
 bool NetfilterHook::removeChainsLocked(std::optional<uint64_t>* counted) {
     std::string error;
     if (!m_chains.remove(error, counted)) {
-        m_log("cannot remove the chains " + m_chains.inputChain() + " and " +
-              m_chains.outputChain() + ": " + error +
-              "; trying again at the next start or stop of the hook and at exit");
+        m_log(Priority::Error,
+              "cannot remove the chains " + m_chains.inputChain() + " and " +
+                  m_chains.outputChain() + ": " + error +
+                  "; trying again at the next start or stop of the hook and at exit");
         m_chainsLeft = true;
         return false;
     }
     if (m_chainsLeft) {
-        m_log("removed the chains " + m_chains.inputChain() + " and " + m_chains.outputChain() +
-              " that an earlier attempt left");
+        m_log(Priority::Notice, "removed the chains " + m_chains.inputChain() + " and " +
+                                    m_chains.outputChain() + " that an earlier attempt left");
     }
     m_chainsLeft = false;
     return true;
@@ -120,18 +123,19 @@ bool NetfilterHook::checkChainsLocked() {
     IptablesChains::State found = IptablesChains::State::InPlace;
     if (!m_chains.repair(error, found)) {
         if (!m_repairFailing) {
-            m_log("cannot put back the chains " + chains + ": " + error);
+            m_log(Priority::Error, "cannot put back the chains " + chains + ": " + error);
         }
         m_repairFailing = true;
         return false;
     }
     m_repairFailing = false;
     if (found == IptablesChains::State::Missing) {
-        m_log("the chains " + chains +
-              " were gone (the mangle table was reloaded?); installed them again");
+        m_log(Priority::Warning,
+              "the chains " + chains +
+                  " were gone (the mangle table was reloaded?); installed them again");
         m_receivedAtInstall = received;
     } else if (found == IptablesChains::State::Detached) {
-        m_log("the jumps to the chains " + chains + " were gone; put them back");
+        m_log(Priority::Warning, "the jumps to the chains " + chains + " were gone; put them back");
     }
     return true;
 }

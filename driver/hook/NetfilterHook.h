@@ -9,6 +9,7 @@
 
 #include "Engine.h"
 #include "IptablesChains.h"
+#include "JournalLines.h"
 #include "NetfilterQueue.h"
 
 #include <cstdint>
@@ -23,10 +24,11 @@ namespace ovlank {
 
 class NetfilterHook final : public HookRegistrar {
 public:
-    using Log = std::function<void(const std::string& line)>;
+    using Log = std::function<void(tavrin::journal::Priority, const std::string& line)>;
+    using Fatal = std::function<void(const std::string& line)>;
 
     NetfilterHook(std::string chainPrefix, uint16_t firstQueue, unsigned queueCount, Log log,
-                  Log onFatal);
+                  Fatal onFatal);
     ~NetfilterHook() override;
 
     // Must be set before the hook is registered.
@@ -64,7 +66,7 @@ private:
     uint16_t m_firstQueue;
     unsigned m_queueCount;
     Log m_log;
-    Log m_onFatal;
+    Fatal m_onFatal;
     NetfilterQueue::Decide m_decide;
     mutable std::mutex m_mutex;
     std::vector<std::unique_ptr<NetfilterQueue>> m_queues;

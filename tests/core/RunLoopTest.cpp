@@ -2,10 +2,13 @@
 #include "BandwidthMonitor.h"
 #include "DaemonKeeper.h"
 #include "HeadlessView.h"
+#include "Messages.h"
 #include "PlainText.h"
 #include "ReadAll.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <csignal>
@@ -102,6 +105,40 @@ TEST(HeadlessView, PrintsOneStatusLinePerPairAndTheFilteringSwitch) {
                   "tavrinctl run: " + escapeControlBytes("a\x1b[2Jb\nc") + "\n");
     std::fclose(out);
     std::fclose(err);
+}
+
+// Under the service manager the lines go to the journal: each with its priority,
+// the figures of every second left out, and the messages of the core as well.
+TEST(HeadlessView, LinesForTheJournalCarryPrioritiesAndLeaveTheFiguresOut) {
+    RunLoop loop;
+    std::FILE* journal = std::tmpfile();
+    ASSERT_NE(journal, nullptr);
+    struct stat st {};
+    ASSERT_EQ(::fstat(::fileno(journal), &st), 0);
+    const std::string id = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+    ::setenv("JOURNAL_STREAM", id.c_str(), 1);
+    HeadlessView view(loop, journal, journal);
+    StreamMessages stream(journal, Answer::Yes);
+    Messages& messages = stream;
+    ::unsetenv("JOURNAL_STREAM");
+    using core::BandwidthMonitor;
+    view.setPaneText(core::kPaneUp, BandwidthMonitor::paneText(0, 1536));
+    view.setPaneText(core::kPaneDown, BandwidthMonitor::paneText(1, 0));
+    view.filteringChanged(true);
+    view.setStatusText(core::kGaveUpStatus);
+    view.setStatusText("Ovlankが応答しません。");
+    messages.show("FAILED: DeviceIoControl START_FILTERING");
+    messages.show("failed\nbadly", {}, MessageIcon::Error);
+    messages.show("back again", {}, MessageIcon::Information);
+    EXPECT_EQ(messages.askYesNo("保存しますか？"), Answer::Yes);
+    EXPECT_EQ(core::test::fileText(journal), std::string("<5>filtering on\n") +
+                                                 "<3>tavrinctl run: " + core::kGaveUpStatus +
+                                                 "\n<4>tavrinctl run: Ovlankが応答しません。\n"
+                                                 "<4>FAILED: DeviceIoControl START_FILTERING\n"
+                                                 "<3>failed badly\n"
+                                                 "<6>back again\n"
+                                                 "<5>保存しますか？\n");
+    std::fclose(journal);
 }
 
 } // namespace

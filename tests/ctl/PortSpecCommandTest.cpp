@@ -67,7 +67,7 @@ TEST(PortSpecCommand, OddCommandLines) {
     // An unknown option is refused; a text that begins with a dash is a text.
     r = tavrinctl({"port-spec", "--json", "80"});
     EXPECT_EQ(r.exitStatus, 2);
-    EXPECT_NE(r.err.find("unknown option \"--json\""), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("unknown option '--json'"), std::string::npos) << r.err;
     r = tavrinctl({"port-spec", "-80"});
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_NE(r.out.find("  range:    0-80\n"), std::string::npos) << r.out;

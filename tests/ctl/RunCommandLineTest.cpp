@@ -39,7 +39,7 @@ TEST(RunCommandLine, OddCommandLinesAreRefusedBeforeAnythingStarts) {
     expectRefused({"--queue", "7x"}, "--queue needs a number from 0 to 65535");
     expectRefused({"--runtime-dir", "relative"}, "--runtime-dir needs an absolute path");
     expectRefused({"--dir", ""}, "--dir needs a folder");
-    expectRefused({"--window"}, "unknown argument '--window'");
+    expectRefused({"--window"}, "unknown option '--window'");
 }
 
 } // namespace

@@ -13,12 +13,21 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 # Into a scratch root as a package build does it: the files name the real places.
 prefix=$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build/CMakeCache.txt")
 DESTDIR="$root" cmake --install "$build" >/dev/null
-for f in bin/Tavrin bin/tavrinctl bin/Ovlank bin/tavrin-launch \
+for f in bin/Tavrin bin/tavrinctl lib/tavrin/Ovlank bin/tavrin-launch \
          share/applications/tavrin.desktop share/polkit-1/actions/org.tavrin.Tavrin.policy \
          share/icons/hicolor/48x48/apps/tavrin.png share/icons/hicolor/scalable/apps/tavrin.svg \
-         share/doc/tavrin/README.md; do
+         share/doc/tavrin/README.md lib/systemd/system/tavrin.service \
+         share/man/man1/tavrinctl.1.gz share/man/man1/Tavrin.1.gz share/man/man8/Ovlank.8.gz \
+         share/bash-completion/completions/tavrinctl; do
   [ -e "$root$prefix/$f" ] || fail "$f is not installed"
 done
+# The daemon is no program a user starts: not among them.
+[ ! -e "$root$prefix/bin/Ovlank" ] || fail "the daemon is installed among the programs"
+# Files that name installed paths name this install's.
+grep -qx "ExecStart=$prefix/bin/tavrinctl run --dir /var/lib/tavrin" \
+  "$root$prefix/lib/systemd/system/tavrin.service" || fail "the service names another program"
+zcat "$root$prefix/share/man/man8/Ovlank.8.gz" | grep -q "^.B $prefix/lib/tavrin/Ovlank" ||
+  fail "the manual page names another daemon"
 desktop-file-validate "$root$prefix/share/applications/tavrin.desktop" || fail "desktop entry"
 xmllint --noout "$root$prefix/share/polkit-1/actions/org.tavrin.Tavrin.policy" || fail "policy"
 grep -q ">$prefix/bin/Tavrin<" "$root$prefix/share/polkit-1/actions/org.tavrin.Tavrin.policy" ||

@@ -2,9 +2,17 @@
 // the sockets this test makes.
 #include "KernelTestSupport.h"
 #include "RunProcess.h"
+#include "TempFolder.h"
 #include "TestPaths.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <csignal>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <optional>
@@ -151,6 +159,50 @@ TEST_F(CtlConnections, WatchRefreshesEverySecondAndAgesGrow) {
     const auto documents = lines(json.out);
     ASSERT_EQ(documents.size(), 2u);
     EXPECT_NE(documents[1].find("\"age\":1"), std::string::npos);
+}
+
+// A process whose file name holds quotes, backslashes, control bytes, bytes that
+// are no UTF-8 and Japanese: the JSON stays valid and gives the name back, each
+// stray byte as U+FFFD.
+TEST_F(CtlConnections, JsonStaysValidForAnyProcessName) {
+    test::TempFolder folder;
+    const std::string name = "q\"b\\s\x01\t\x1b[2J\xff\xfe\x7f日本";
+    const std::string shown = "q\"b\\s\x01\t\x1b[2J\xef\xbf\xbd\xef\xbf\xbd\x7f日本";
+    const std::string path = folder / name;
+    std::filesystem::copy_file(CORE_LISTENER, path);
+    ::chmod(path.c_str(), 0755);
+    const uint16_t port = 4100;
+    pid_t pid = -1;
+    const std::string portText = std::to_string(port);
+    char* argv[] = {const_cast<char*>(path.c_str()), const_cast<char*>(portText.c_str()), nullptr};
+    ASSERT_EQ(::posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, environ), 0);
+    struct Reap {
+        pid_t pid;
+        ~Reap() {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    } reap{pid};
+
+    nlohmann::json row;
+    for (int attempt = 0; attempt < 50 && row.is_null(); ++attempt) {
+        const auto run = tavrinctl({"--json", "-n"});
+        ASSERT_EQ(run.exitStatus, 0) << run.err;
+        // Only the closing line break is a control byte of the output itself.
+        for (size_t i = 0; i + 1 < run.out.size(); ++i)
+            ASSERT_GE(static_cast<unsigned char>(run.out[i]), 0x20u) << i << ": " << run.out;
+        const nlohmann::json rows = nlohmann::json::parse(run.out); // throws when not JSON
+        for (const nlohmann::json& r : rows)
+            if (r["localPort"] == port && r["stateText"] == "LISTENING")
+                row = r;
+        if (row.is_null())
+            ::usleep(100 * 1000);
+    }
+    ASSERT_FALSE(row.is_null()) << "the listener never showed";
+    EXPECT_EQ(row["processName"], shown);
+    EXPECT_EQ(row["processPath"], folder.path() + "/" + shown);
+    EXPECT_EQ(row["processId"], pid);
+    EXPECT_TRUE(row["remoteHost"].is_null());
 }
 
 TEST_F(CtlConnections, OddArgumentsAreRefusedWithUsage) {

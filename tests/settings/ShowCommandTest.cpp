@@ -4,6 +4,7 @@
 #include "TestPaths.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <string>
 #include <vector>
@@ -73,6 +74,32 @@ TEST(ShowCommand, PrintsJsonAndWritesTheModelBack) {
     EXPECT_EQ(again.exitStatus, 0) << again.err;
     EXPECT_EQ(again.out.substr(again.out.find(",\"commonSectionName\"")),
               r.out.substr(r.out.find(",\"commonSectionName\"")));
+}
+
+// Texts of a hand-edited file and a file name in no encoding at all: the JSON stays
+// valid and gives every text back, each byte that is no UTF-8 as U+FFFD.
+TEST(ShowCommand, JsonStaysValidForHostileTexts) {
+    test::TempFolder dir;
+    const std::string hostile = "q\"b\\s\x01\t\x1b[2J\x7f日本語";
+    const std::string file = dir.file("set\"\\\x02\xff\xfe名.ini");
+    test::writeBytes(file, "[Common Settings]\nAUTO_SAVE=FALSE\n"
+                           "[PacketFilter1]\nFILTER_NAME=" +
+                               hostile + "\nCOMMENT=" + hostile + "\nAPPNAME=" + hostile +
+                               "\n[DynamicFilter1]\nFILTER_NAME=" + hostile + "\n");
+    const auto r = tavrinctl({"show", "--json", file});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    for (size_t i = 0; i + 1 < r.out.size(); ++i)
+        ASSERT_GE(static_cast<unsigned char>(r.out[i]), 0x20u) << i << ": " << r.out;
+    const nlohmann::json document = nlohmann::json::parse(r.out); // throws when not JSON
+    EXPECT_EQ(document["file"], dir.file("set\"\\\x02\xef\xbf\xbd\xef\xbf\xbd名.ini"));
+    const nlohmann::json& filter = document["packetFilters"][0];
+    EXPECT_EQ(filter["name"], hostile);
+    EXPECT_EQ(filter["comment"], hostile);
+    EXPECT_EQ(filter["appName"], hostile);
+    EXPECT_EQ(document["dynamicFilters"][0]["name"], hostile);
+    // Numbers stay numbers, flags booleans.
+    EXPECT_TRUE(filter["protocol"].is_number_integer());
+    EXPECT_TRUE(filter["enabled"].is_boolean());
 }
 
 TEST(ShowCommand, ReportsWhatCannotBeReadOrWritten) {

@@ -36,13 +36,13 @@ TEST(DaemonOptions, DefaultsAndBothValueForms) {
 
 TEST(DaemonOptions, OddCommandLinesGetAClearError) {
     const std::vector<std::pair<std::vector<std::string_view>, std::string>> cases = {
-        {{"--frobnicate"}, "unknown option --frobnicate"},
-        {{"stray"}, "unexpected argument stray"},
+        {{"--frobnicate"}, "unknown option '--frobnicate'"},
+        {{"stray"}, "unexpected argument 'stray'"},
         {{"--queue"}, "--queue needs a value"},
         {{"--queue", "65536"}, "the queue number must be 0 to 65535: 65536"},
         {{"--queue", "-1"}, "the queue number must be 0 to 65535: -1"},
         {{"--queue", "12x"}, "the queue number must be 0 to 65535: 12x"},
-        {{"--queue="}, "the queue number must be 0 to 65535: "},
+        {{"--queue="}, "--queue needs a value"},
         {{"--queue", "1", "--queue", "2"}, "--queue given twice"},
         {{"--queues", "0"}, "the queue count must be 1 to 16: 0"},
         {{"--queue", "65535", "--queues", "2"}, "the queues 65535 to 65536 go past 65535"},

@@ -52,7 +52,7 @@ protected:
                 std::memcpy(output.data(), input.data(), n);
                 return RequestResult{STATUS_SUCCESS, static_cast<uint32_t>(n)};
             },
-            [this](const std::string& line) {
+            [this](tavrin::journal::Priority, const std::string& line) {
                 std::lock_guard lock(m_logMutex);
                 m_log.push_back(line);
             });
