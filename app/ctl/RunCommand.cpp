@@ -66,8 +66,8 @@ std::optional<int> parse(int argc, char** argv, RunOptions& options) {
         ->description("prefix of the daemon's iptables chains (default OVLANK)")
         ->type_name("PREFIX")
         ->check(check(core::addChainsOption));
-    app.footer("exit status: 0 after the exit path (or when another Tavrin runs), 1 when the\n"
-               "start-up failed or a fatal failure ended it, 2 for a bad command line");
+    app.footer("exit status: 0 after the exit path, 1 when the start-up failed or a fatal\n"
+               "failure ended it, 2 for a bad command line, 3 when another Tavrin runs");
     const auto result = line.parse(argc, argv);
     if (result == cli::ArgumentParser::Result::Run)
         return std::nullopt;
@@ -95,12 +95,12 @@ int run(int argc, char** argv) {
         err.write(journal::Priority::Warning,
                   "tavrinctl run: Tavrin already runs with its window, which was brought up; "
                   "only one Tavrin runs at a time, so this run ends");
-        return kExitOk;
+        return kExitOtherInstance;
     case core::SingleInstance::Result::OtherHeadless:
         err.write(journal::Priority::Warning,
                   "tavrinctl run: Tavrin already runs without a window (tavrinctl run or the "
                   "tavrin service); only one Tavrin runs at a time, so this run ends");
-        return kExitOk;
+        return kExitOtherInstance;
     case core::SingleInstance::Result::OtherNotReady:
         messages.show("少し待った後、再度起動させてください。");
         return kExitFailure;

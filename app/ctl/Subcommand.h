@@ -17,5 +17,8 @@ struct Subcommand {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
+// `run` found another Tavrin running and did not start: not a failure to retry (the
+// service's unit keeps the service manager from restarting on it), not a success.
+inline constexpr int kExitOtherInstance = 3;
 
 } // namespace tavrin::ctl
