@@ -107,21 +107,26 @@ void CTabPacketMonitor::build() {
         if (filter->available != 1)
             continue;
         CPacketListCtrl* list = makeList(filter->protocol == ovlank::kProtocolUdp);
-        m_lists.push_back(list);
-        m_descriptions.push_back(filterDescription(position, *filter));
-        m_tabs->addTab(list, qs("No." + std::to_string(position) + " " + filter->filterName.str()));
+        addList(list, qs("No." + std::to_string(position) + " " + filter->filterName.str()),
+                filterDescription(position, *filter));
     }
     m_noFilterIndex = static_cast<int>(m_lists.size());
-    m_lists.push_back(makeList(false));
-    m_descriptions.push_back(kNoFilterDescription);
-    m_tabs->addTab(m_lists.back(), QString::fromUtf8(kNoFilterTab));
+    addList(makeList(false), QString::fromUtf8(kNoFilterTab), kNoFilterDescription);
     m_allIndex = static_cast<int>(m_lists.size());
-    m_lists.push_back(makeList(false));
-    m_descriptions.push_back(kAllDescription);
-    m_tabs->addTab(m_lists.back(), QString::fromUtf8(kAllTab));
+    addList(makeList(false), QString::fromUtf8(kAllTab), kAllDescription);
 
     m_tabs->setCurrentIndex(0);
     showDescription(0);
+}
+
+void CTabPacketMonitor::addList(CPacketListCtrl* list, const QString& caption,
+                                std::string description) {
+    // A screen reader names a list by its tab, as the eye does.
+    list->setAccessibleName(caption);
+    list->setAccessibleDescription(qs(description));
+    m_lists.push_back(list);
+    m_descriptions.push_back(std::move(description));
+    m_tabs->addTab(list, caption);
 }
 
 void CTabPacketMonitor::showDescription(int tab) {

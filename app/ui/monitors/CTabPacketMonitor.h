@@ -46,6 +46,8 @@ private:
     void setPaused(bool paused);
     void showDescription(int tab);
     CPacketListCtrl* makeList(bool udp);
+    // One more tab: the list with its caption, and the text shown above it.
+    void addList(CPacketListCtrl* list, const QString& caption, std::string description);
     void columnWidthStored(CPacketListCtrl* from, int column, int width);
     void columnOrderStored(CPacketListCtrl* from);
 
