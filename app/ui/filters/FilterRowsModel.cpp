@@ -1,5 +1,6 @@
 #include "FilterRowsModel.h"
 
+#include "ColumnHeadingData.h"
 #include "Icons.h"
 #include "TextConversion.h"
 
@@ -64,9 +65,7 @@ QVariant FilterRowsModel::data(const QModelIndex& index, int role) const {
         if (column == 0)
             return row.enabled ? m_enabledIcon : m_disabledIcon;
         return {};
-    case Qt::TextAlignmentRole:
-        return QVariant::fromValue(Qt::Alignment(
-            (m_columns[column].rightAligned ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter));
+    case Qt::TextAlignmentRole: return columnAlignment(m_columns[column]);
     case Qt::ForegroundRole:
         if (row.overridden)
             return QBrush(kOverriddenText);
@@ -82,13 +81,7 @@ QVariant FilterRowsModel::data(const QModelIndex& index, int role) const {
 QVariant FilterRowsModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || section < 0 || section >= columnCount())
         return QAbstractTableModel::headerData(section, orientation, role);
-    const ColumnHeading& heading = m_columns[static_cast<size_t>(section)];
-    if (role == Qt::DisplayRole)
-        return qs(heading.text);
-    if (role == Qt::TextAlignmentRole)
-        return QVariant::fromValue(Qt::Alignment(
-            (heading.rightAligned ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter));
-    return {};
+    return headingData(m_columns[static_cast<size_t>(section)], role);
 }
 
 } // namespace tavrin::ui

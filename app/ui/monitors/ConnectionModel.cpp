@@ -1,5 +1,6 @@
 #include "ConnectionModel.h"
 
+#include "ColumnHeadingData.h"
 #include "TextConversion.h"
 
 #include <cstring>
@@ -69,27 +70,17 @@ QVariant ConnectionModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::DisplayRole)
         return text(index.row(), index.column());
     if (role == Qt::TextAlignmentRole)
-        return QVariant::fromValue(
-            Qt::AlignVCenter |
-            (kConnectionHeadings[static_cast<size_t>(index.column())].rightAligned
-                 ? Qt::AlignRight
-                 : Qt::AlignLeft));
+        return columnAlignment(kConnectionHeadings[static_cast<size_t>(index.column())]);
     return {};
 }
 
 QVariant ConnectionModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || section < 0 || section >= kConnColumnCount)
         return QAbstractTableModel::headerData(section, orientation, role);
-    const ColumnHeading& heading = kConnectionHeadings[static_cast<size_t>(section)];
-    if (role == Qt::DisplayRole)
-        return QString::fromUtf8(heading.text);
-    if (role == Qt::TextAlignmentRole)
-        return QVariant::fromValue(Qt::AlignVCenter |
-                                   (heading.rightAligned ? Qt::AlignRight : Qt::AlignLeft));
     // A heading clicked for the first time sorts ascending; clicked again, it flips.
     if (role == Qt::InitialSortOrderRole)
         return QVariant::fromValue(Qt::AscendingOrder);
-    return {};
+    return headingData(kConnectionHeadings[static_cast<size_t>(section)], role);
 }
 
 void ConnectionModel::update(std::vector<ConnectionRow> rows,

@@ -1,5 +1,6 @@
 #include "PacketListModel.h"
 
+#include "ColumnHeadingData.h"
 #include "TextConversion.h"
 
 namespace tavrin::ui {
@@ -34,23 +35,14 @@ QVariant PacketListModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::DisplayRole)
         return text(index.row(), index.column());
     if (role == Qt::TextAlignmentRole)
-        return QVariant::fromValue(
-            Qt::AlignVCenter |
-            (kPacketHeadings[static_cast<size_t>(index.column())].rightAligned ? Qt::AlignRight
-                                                                               : Qt::AlignLeft));
+        return columnAlignment(kPacketHeadings[static_cast<size_t>(index.column())]);
     return {};
 }
 
 QVariant PacketListModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || section < 0 || section >= columnCount())
         return QAbstractTableModel::headerData(section, orientation, role);
-    const PacketHeading& heading = kPacketHeadings[static_cast<size_t>(section)];
-    if (role == Qt::DisplayRole)
-        return QString::fromUtf8(heading.text);
-    if (role == Qt::TextAlignmentRole)
-        return QVariant::fromValue(Qt::AlignVCenter |
-                                   (heading.rightAligned ? Qt::AlignRight : Qt::AlignLeft));
-    return {};
+    return headingData(kPacketHeadings[static_cast<size_t>(section)], role);
 }
 
 void PacketListModel::insertTop(std::deque<PacketListEntry>::const_iterator first,
