@@ -2,6 +2,7 @@
 // the real program in a network namespace whose resolv.conf and hosts file the test
 // writes (`ip netns exec` puts /etc/netns/NAME/* in place of /etc/*), the name
 // server being the peer host, where the test drops or listens on port 53.
+#include "RunProcess.h"
 #include "TestHosts.h"
 #include "TestPaths.h"
 #include "Traffic.h"
@@ -29,79 +30,6 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using ovlank::test::TestHosts;
-
-// One run of a program: its output, when its first output byte came, when it ended.
-struct TimedRun {
-    int exitStatus = -1;
-    std::string out;
-    std::string err;
-    std::optional<Clock::time_point> firstOutput;
-    Clock::time_point ended;
-    // Seconds from its first output (the table, written at once) to its end.
-    double secondsAfterPrinting() const {
-        return firstOutput ? std::chrono::duration<double>(ended - *firstOutput).count() : -1;
-    }
-};
-
-// Runs `args`; a program still running after `limit` is killed (exit status -1).
-TimedRun runTimed(const std::vector<std::string>& args, std::chrono::seconds limit = 60s) {
-    TimedRun run;
-    int outPipe[2];
-    int errPipe[2];
-    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0)
-        return run;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    const int spawned = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(outPipe[1]);
-    ::close(errPipe[1]);
-    const auto deadline = Clock::now() + limit;
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    std::string* sinks[2] = {&run.out, &run.err};
-    int open = spawned == 0 ? 2 : 0;
-    bool killed = false;
-    while (open > 0) {
-        if (Clock::now() >= deadline && !killed) {
-            ::kill(pid, SIGKILL);
-            killed = true;
-        }
-        if (::poll(fds, 2, 100) < 0 && errno != EINTR)
-            break;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0)
-                continue;
-            char buffer[4096];
-            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                if (i == 0 && !run.firstOutput)
-                    run.firstOutput = Clock::now();
-                sinks[i]->append(buffer, static_cast<size_t>(n));
-            } else if (n == 0 || errno != EINTR) {
-                fds[i].fd = -1;
-                --open;
-            }
-        }
-    }
-    if (spawned == 0) {
-        int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        run.ended = Clock::now();
-        if (!killed && WIFEXITED(status))
-            run.exitStatus = WEXITSTATUS(status);
-    }
-    ::close(outPipe[0]);
-    ::close(errPipe[0]);
-    return run;
-}
 
 // The remote host column of the table row whose remote address is `address`.
 std::string remoteHostOf(const std::string& table, const std::string& address) {
@@ -139,12 +67,12 @@ protected:
         std::filesystem::remove_all(m_etc);
     }
 
-    TimedRun connections(std::vector<std::string> options) {
+    test::ProcessResult connections(std::vector<std::string> options) {
         std::vector<std::string> args{
             "ip",         "netns", "exec", m_hosts.nsA(), std::string(test::kBinDir) + "/tavrinctl",
             "connections"};
         args.insert(args.end(), options.begin(), options.end());
-        return runTimed(args);
+        return test::runProcess(args, 60s);
     }
     void inB(const std::vector<std::string>& command) {
         std::vector<std::string> args{"ip", "netns", "exec", m_hosts.nsB()};
