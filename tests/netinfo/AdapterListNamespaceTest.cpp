@@ -1,7 +1,7 @@
 // The adapter list against the real kernel: a network namespace made for the
 // test, with a veth pair in it, one end with addresses and one without.
 #include "AdapterList.h"
-#include "RunProcess.h"
+#include "NamespaceTest.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -26,15 +26,12 @@ uint32_t ip(const char* dotted) {
     return a.s_addr;
 }
 
-class AdapterNamespace : public ::testing::Test {
+class AdapterNamespace : public tavrin::test::NamespaceTest {
 protected:
     void SetUp() override {
-        if (::geteuid() != 0)
-            GTEST_SKIP() << "needs root for network namespaces";
-        const std::string tag = std::to_string(::getpid());
-        m_namespace = "tvmodel-adp-" + tag;
-        ASSERT_EQ(runIp({"netns", "add", m_namespace}), 0) << m_lastError;
-        m_made = true;
+        makeNamespace("tvmodel-adp");
+        if (IsSkipped() || HasFatalFailure())
+            return;
         // Inside the namespace the names are ours alone.
         ASSERT_EQ(
             ipIn({"link", "add", kWithAddress, "type", "veth", "peer", "name", kWithoutAddress}), 0)
@@ -44,39 +41,6 @@ protected:
         ASSERT_EQ(ipIn({"link", "set", kWithAddress, "alias", "テスト用アダプタ"}), 0)
             << m_lastError;
         ASSERT_EQ(ipIn({"link", "set", kWithAddress, "up"}), 0) << m_lastError;
-    }
-
-    void TearDown() override {
-        if (m_made)
-            runIp({"netns", "del", m_namespace});
-    }
-
-    int runIp(std::vector<std::string> args) {
-        args.insert(args.begin(), "ip");
-        const auto result = runProcess(args);
-        m_lastError = result.err;
-        return result.exitStatus;
-    }
-    int ipIn(std::vector<std::string> args) {
-        args.insert(args.begin(), {"-n", m_namespace});
-        return runIp(std::move(args));
-    }
-
-    // Runs work on a thread that has entered the namespace; the namespace of a
-    // thread is its own, so the rest of the test process stays where it was.
-    template <class Work> void inNamespace(Work work) {
-        const std::string path = "/run/netns/" + m_namespace;
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        ASSERT_GE(fd, 0) << path;
-        bool entered = false;
-        std::thread thread([&] {
-            entered = ::setns(fd, CLONE_NEWNET) == 0;
-            if (entered)
-                work();
-        });
-        thread.join();
-        ::close(fd);
-        ASSERT_TRUE(entered);
     }
 
     // The interfaces of the namespace in the order the system lists them.
@@ -100,9 +64,6 @@ protected:
 
     static constexpr const char* kWithAddress = "tva";
     static constexpr const char* kWithoutAddress = "tvb";
-    std::string m_namespace;
-    std::string m_lastError;
-    bool m_made = false;
 };
 
 TEST_F(AdapterNamespace, ListsEveryAdapterButLoopbackWithItsFirstAddress) {

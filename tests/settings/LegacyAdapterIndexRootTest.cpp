@@ -3,7 +3,7 @@
 // interface that the kernel gives that index to later.
 #include "AdapterList.h"
 #include "IniFileObject.h"
-#include "RunProcess.h"
+#include "NamespaceTest.h"
 #include "SettingsTestSupport.h"
 #include "TempFolder.h"
 
@@ -25,56 +25,15 @@ using namespace tavrin::test;
 
 namespace {
 
-class LegacyAdapterIndex : public ::testing::Test {
+class LegacyAdapterIndex : public NamespaceTest {
 protected:
-    void SetUp() override {
-        if (::geteuid() != 0)
-            GTEST_SKIP() << "needs root for network namespaces";
-        m_namespace = "tvset-adp-" + std::to_string(::getpid());
-        ASSERT_EQ(runIp({"netns", "add", m_namespace}), 0) << m_lastError;
-        m_made = true;
-    }
-    void TearDown() override {
-        if (m_made)
-            runIp({"netns", "del", m_namespace});
-    }
-
-    int runIp(std::vector<std::string> args) {
-        args.insert(args.begin(), "ip");
-        const ProcessResult result = runProcess(args);
-        m_lastError = result.err;
-        return result.exitStatus;
-    }
-    int ipIn(std::vector<std::string> args) {
-        args.insert(args.begin(), {"-n", m_namespace});
-        return runIp(std::move(args));
-    }
-
-    // Runs work on a thread inside the namespace; the rest of the process stays out.
-    template <class Work> void inNamespace(Work work) {
-        const std::string path = "/run/netns/" + m_namespace;
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        ASSERT_GE(fd, 0) << path;
-        bool entered = false;
-        std::thread thread([&] {
-            entered = ::setns(fd, CLONE_NEWNET) == 0;
-            if (entered)
-                work();
-        });
-        thread.join();
-        ::close(fd);
-        ASSERT_TRUE(entered);
-    }
+    void SetUp() override { makeNamespace("tvset-adp"); }
 
     int32_t indexOf(const char* name) {
         int32_t index = 0;
         inNamespace([&] { index = static_cast<int32_t>(::if_nametoindex(name)); });
         return index;
     }
-
-    std::string m_namespace;
-    std::string m_lastError;
-    bool m_made = false;
 };
 
 } // namespace
