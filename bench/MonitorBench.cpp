@@ -17,6 +17,7 @@
 #include "CTabPacketMonitor.h"
 #include "CTabTcpConnection.h"
 #include "CoreHarness.h"
+#include "OwnNamespace.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -74,19 +75,6 @@ double threadMs() {
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
-}
-
-void enterOwnNamespace() {
-    if (::unshare(CLONE_NEWNET) != 0)
-        die("unshare(CLONE_NEWNET) (run as root)");
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    ifreq request{};
-    std::strcpy(request.ifr_name, "lo");
-    ::ioctl(fd, SIOCGIFFLAGS, &request);
-    request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
-    if (::ioctl(fd, SIOCSIFFLAGS, &request) != 0)
-        die("lo up");
-    ::close(fd);
 }
 
 // A child holding `count` loopback connections (both ends) until its pipe closes;
@@ -412,7 +400,8 @@ int main(int argc, char** argv) {
     if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
         die("setrlimit(RLIMIT_NOFILE)");
     ::signal(SIGPIPE, SIG_IGN);
-    enterOwnNamespace();
+    if (const char* failed = enterOwnNamespace())
+        die(failed);
     // Every process that holds connections is forked before Qt starts any thread.
     Holders holders;
     for (int i = 0; i < kHolders; ++i)

@@ -13,6 +13,7 @@
 // Usage (root): netinfo_bench [N ...]   default 1000 10000
 #include "Messages.h"
 #include "NetworkInfo.h"
+#include "OwnNamespace.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -44,19 +45,6 @@ constexpr int kRuns = 5;
 [[noreturn]] void die(const char* what) {
     std::fprintf(stderr, "netinfo_bench: %s: %s\n", what, std::strerror(errno));
     std::exit(1);
-}
-
-void enterOwnNamespace() {
-    if (::unshare(CLONE_NEWNET) != 0)
-        die("unshare(CLONE_NEWNET) (run as root)");
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    ifreq request{};
-    std::strcpy(request.ifr_name, "lo");
-    ::ioctl(fd, SIOCGIFFLAGS, &request);
-    request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
-    if (::ioctl(fd, SIOCSIFFLAGS, &request) != 0)
-        die("lo up");
-    ::close(fd);
 }
 
 // A listener on 127.0.0.1 with its port in `port`; -1 on failure.
@@ -350,7 +338,8 @@ int main(int argc, char** argv) {
     rlimit limit{files, files};
     if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
         die("setrlimit(RLIMIT_NOFILE)");
-    enterOwnNamespace();
+    if (const char* failed = enterOwnNamespace())
+        die(failed);
     ::signal(SIGPIPE, SIG_IGN);
 
     std::printf("times in ms, median of %d runs; ratio = ours / ss -tanp\n", kRuns);
